@@ -1,0 +1,2 @@
+// Frame functions arrive family by family.
+namespace pixkit_internal {}

@@ -1,0 +1,2 @@
+// Placeholder translation unit until the platform calls are in.
+namespace platform_layer {}

@@ -1,0 +1,2 @@
+// The Vistarend module. The renderer filter arrives with its own work.
+namespace vistarend_internal {}

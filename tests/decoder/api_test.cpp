@@ -1,0 +1,259 @@
+// The frame API's rules that hold whatever the stages behind it do.
+#include "aacdec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "context.h"
+
+namespace {
+
+AacStreamConfig lcConfig(int32_t rate, int32_t channels) {
+    AacStreamConfig c{};
+    c.frameLength = 1024;
+    c.sampleRate = rate;
+    c.channels = channels;
+    c.profile = 1;
+    c.outputSampleRate = rate;
+    return c;
+}
+
+struct Decoder {
+    AacDecoder* d = nullptr;
+    explicit Decoder(bool he = false) { EXPECT_EQ(he ? AacDecCreateHe(&d) : AacDecCreate(&d), 0); }
+    ~Decoder() { AacDecDestroy(d); }
+};
+
+// A 7-byte ADTS header (protection absent) for the given fields.
+std::vector<uint8_t> adtsHeader(int profile, int srIndex, int channelConfig, int frameLength,
+                                int blocks = 0, int layer = 0) {
+    std::vector<uint8_t> h(7);
+    h[0] = 0xFF;
+    h[1] = static_cast<uint8_t>(0xF0 | (layer << 1) | 1);
+    h[2] = static_cast<uint8_t>((profile << 6) | (srIndex << 2) | (channelConfig >> 2));
+    h[3] = static_cast<uint8_t>(((channelConfig & 3) << 6) | (frameLength >> 11));
+    h[4] = static_cast<uint8_t>((frameLength >> 3) & 0xFF);
+    h[5] = static_cast<uint8_t>(((frameLength & 7) << 5) | 0x1F);
+    h[6] = static_cast<uint8_t>(0xFC | blocks);
+    return h;
+}
+
+TEST(DecoderApi, CreateAndDestroy) {
+    EXPECT_EQ(AacDecCreate(nullptr), AAC_DEC_ERR_NOMEM);
+    EXPECT_EQ(AacDecCreateHe(nullptr), AAC_DEC_ERR_NOMEM);
+    EXPECT_EQ(AacDecDestroy(nullptr), AAC_DEC_ERROR);
+    AacDecoder* d = nullptr;
+    ASSERT_EQ(AacDecCreate(&d), AAC_DEC_OK);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->frameCount, 0);
+    EXPECT_EQ(d->sbrChannel[0], nullptr);
+    EXPECT_EQ(d->sbrChannel[1], nullptr);
+    EXPECT_NE(d->decodeOp, nullptr);
+    EXPECT_NE(d->releaseOp, nullptr);
+    EXPECT_NE(d->configureOp, nullptr);
+    EXPECT_EQ(d->reserved[0], nullptr);
+    EXPECT_EQ(AacDecDestroy(d), AAC_DEC_OK);
+    ASSERT_EQ(AacDecCreateHe(&d), AAC_DEC_OK);
+    EXPECT_NE(d->sbrChannel[0], nullptr);
+    EXPECT_NE(d->sbrChannel[1], nullptr);
+    EXPECT_EQ(AacDecDestroy(d), AAC_DEC_OK);
+}
+
+TEST(DecoderApi, DecodeRefusedUntilConfigured) {
+    Decoder dec;
+    uint8_t data[16] = {};
+    int16_t pcm[4096];
+    int32_t in = 16, out = sizeof pcm;
+    EXPECT_EQ(AacDecDecodeFrame(dec.d, data, &in, pcm, &out), AAC_DEC_ERROR);
+    EXPECT_EQ(in, 16);
+    EXPECT_EQ(AacDecDecodeFrame(nullptr, data, &in, pcm, &out), AAC_DEC_ERROR);
+    AacStreamConfig c = lcConfig(44100, 2);
+    ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    EXPECT_EQ(AacDecDecodeFrame(dec.d, nullptr, &in, pcm, &out), AAC_DEC_ERROR);
+    EXPECT_EQ(AacDecDecodeFrame(dec.d, data, &in, nullptr, &out), AAC_DEC_ERROR);
+}
+
+TEST(DecoderApi, InitRefusals) {
+    Decoder dec;
+    AacStreamConfig c = lcConfig(44100, 2);
+    EXPECT_EQ(AacDecInit(nullptr, &c), AAC_DEC_ERROR);
+    for (int ch : {0, 3, 15, -1}) {
+        c = lcConfig(44100, ch);
+        EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR) << ch;
+    }
+    c = lcConfig(44000, 2);
+    EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR);
+    c = lcConfig(2147483647, 2); // the search stop entry is not a rate
+    EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR);
+    c = lcConfig(44100, 2);
+    c.frameLength = 960;
+    EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR);
+    for (int profile : {0, 2, 4}) {
+        c = lcConfig(44100, 2);
+        c.profile = profile;
+        EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR) << profile;
+    }
+    c = lcConfig(44100, 2);
+    c.extensionType = 2;
+    EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_ERROR);
+    EXPECT_EQ(dec.d->frameCount, 0); // nothing was configured
+    c = lcConfig(44100, 2);
+    c.profile = 3;
+    EXPECT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    EXPECT_EQ(dec.d->frameCount, 1);
+}
+
+TEST(DecoderApi, InitResultsPlainAndHe) {
+    for (int32_t rate : {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000}) {
+        Decoder dec;
+        AacStreamConfig c = lcConfig(rate, 2);
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, rate);
+        EXPECT_EQ(c.singleRateOutput, 1);
+        EXPECT_EQ(c.outputBytesPerFrame, 4096);
+        EXPECT_EQ(kSampleRates[dec.d->srIndex], rate);
+    }
+    {   // HE-AAC, 24000 Hz core: twice the rate and 8192 bytes for stereo.
+        Decoder dec(true);
+        AacStreamConfig c = lcConfig(24000, 2);
+        c.extensionType = 5;
+        c.outputSampleRate = 48000;
+        c.singleRateOutput = 0;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, 48000);
+        EXPECT_EQ(c.outputBytesPerFrame, 8192);
+        EXPECT_EQ(c.singleRateOutput, 0);
+        EXPECT_EQ(dec.d->outputFrameLength, 2048);
+        EXPECT_EQ(dec.d->sbrEnabled, 1);
+        EXPECT_EQ(dec.d->sbrChannel[0]->sbrSampleRate, 48000);
+        EXPECT_EQ(dec.d->sbrChannel[1]->sbrRateIndex, 3);
+    }
+    {   // 32000 Hz core: factor 1.
+        Decoder dec(true);
+        AacStreamConfig c = lcConfig(32000, 2);
+        c.extensionType = 5;
+        c.outputSampleRate = 64000;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, 32000);
+        EXPECT_EQ(c.outputBytesPerFrame, 4096);
+        EXPECT_EQ(c.singleRateOutput, 1);
+    }
+    {   // A signalled single rate keeps the core rate; mono halves the bytes.
+        Decoder dec(true);
+        AacStreamConfig c = lcConfig(22050, 1);
+        c.extensionType = 5;
+        c.singleRateOutput = 1;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, 22050);
+        EXPECT_EQ(c.outputBytesPerFrame, 2048);
+    }
+    {   // SBR signalled but a plain instance: core rate only.
+        Decoder dec(false);
+        AacStreamConfig c = lcConfig(24000, 2);
+        c.extensionType = 5;
+        c.outputSampleRate = 48000;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, 24000);
+        EXPECT_EQ(c.outputBytesPerFrame, 4096);
+        EXPECT_EQ(dec.d->sbrEnabled, 0);
+    }
+}
+
+TEST(DecoderApi, InitClearsHistoryAndLearnedState) {
+    Decoder dec;
+    AacStreamConfig c = lcConfig(48000, 2);
+    ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    dec.d->overlap[5] = 77;
+    dec.d->ltpHistory[4095] = 9;
+    dec.d->elementTag[0] = 3;
+    dec.d->prevWindowShape[1] = 1;
+    dec.d->noiseSeed[0] = 1234;
+    dec.d->frameCount = 40;
+    ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    EXPECT_EQ(dec.d->overlap[5], 0);
+    EXPECT_EQ(dec.d->ltpHistory[4095], 0);
+    EXPECT_EQ(dec.d->elementTag[0], 255);
+    EXPECT_EQ(dec.d->elementTag[1], 255);
+    EXPECT_EQ(dec.d->prevWindowShape[1], 0);
+    EXPECT_EQ(dec.d->noiseSeed[0], 0);
+    EXPECT_EQ(dec.d->frameCount, 1);
+    EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+}
+
+class AdtsEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AacStreamConfig c = lcConfig(44100, 2);
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    }
+    int32_t decode(const std::vector<uint8_t>& data, int32_t* consumed, int32_t pcmBytes) {
+        *consumed = static_cast<int32_t>(data.size());
+        std::vector<int16_t> pcm(pcmBytes / 2 + 1);
+        int32_t out = pcmBytes;
+        return AacDecDecodeFrame(dec.d, data.data(), consumed, pcm.data(), &out);
+    }
+    Decoder dec;
+};
+
+TEST_F(AdtsEntry, OutputBufferOneByteShort) {
+    auto frame = adtsHeader(1, 4, 2, 20);
+    frame.resize(20, 0);
+    int32_t consumed = 0;
+    EXPECT_EQ(decode(frame, &consumed, 4095), AAC_DEC_ERR_OUTPUT_TOO_SMALL);
+    EXPECT_EQ(consumed, 20); // nothing consumed
+    EXPECT_EQ(dec.d->frameCount, 1);
+    EXPECT_EQ(dec.d->adtsMode, 1);
+    // The retry reads the same header again.
+    EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+}
+
+TEST_F(AdtsEntry, HeaderRefusals) {
+    int32_t consumed = 0;
+    for (auto frame : {adtsHeader(0, 4, 2, 20), adtsHeader(2, 4, 2, 20), adtsHeader(1, 12, 2, 20),
+                       adtsHeader(1, 15, 2, 20), adtsHeader(1, 4, 3, 20), adtsHeader(1, 4, 7, 20)}) {
+        frame.resize(20, 0);
+        EXPECT_EQ(decode(frame, &consumed, 8192), AAC_DEC_ERROR);
+        EXPECT_EQ(consumed, 20);
+        EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+    }
+}
+
+TEST_F(AdtsEntry, NoSyncInTheBufferFails) {
+    std::vector<uint8_t> junk(300, 0x12);
+    junk[299] = 0xFF; // a lone 0xFF at the end is no sync word
+    int32_t consumed = 0;
+    EXPECT_EQ(decode(junk, &consumed, 8192), AAC_DEC_ERROR);
+    EXPECT_EQ(consumed, 300);
+    std::vector<uint8_t> empty;
+    EXPECT_EQ(decode(empty, &consumed, 8192), AAC_DEC_ERROR);
+}
+
+TEST(DecoderApi, AdtsModeIsDecidedOnTheFirstFrameOnly) {
+    Decoder dec;
+    AacStreamConfig c = lcConfig(44100, 2);
+    ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+    dec.d->frameCount = 2; // as after one decoded raw block
+    auto frame = adtsHeader(1, 4, 2, 64);
+    frame.resize(64, 0);
+    int16_t pcm[4096];
+    int32_t in = 64, out = sizeof pcm;
+    AacDecDecodeFrame(dec.d, frame.data(), &in, pcm, &out);
+    EXPECT_EQ(dec.d->adtsMode, 0);
+    EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+}
+
+TEST(DecoderApi, ConfigurationOnlyThroughInit) {
+    // The instance is configured through AacDecInit alone: a decoder given a
+    // perfect ADTS stream still refuses it until it is initialised.
+    Decoder dec;
+    auto frame = adtsHeader(1, 4, 2, 64);
+    frame.resize(64, 0);
+    int16_t pcm[4096];
+    int32_t in = 64, out = sizeof pcm;
+    EXPECT_EQ(AacDecDecodeFrame(dec.d, frame.data(), &in, pcm, &out), AAC_DEC_ERROR);
+    EXPECT_EQ(dec.d->adtsMode, 0);
+}
+
+} // namespace
