@@ -1,0 +1,231 @@
+// Real streams from outside encoders against reference decodes. Each stream
+// of the manifest is decoded through the decoder API and checked by what the
+// manifest asks of it: decode (match the reference), refuse, or survive.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode_stream.h"
+#include "stream_input.h"
+#include "wav.h"
+
+namespace {
+
+const std::string kData = SONADEC_TEST_DATA;
+
+struct StreamCase {
+    std::map<std::string, std::string> field;
+    const std::string& operator[](const std::string& k) const {
+        static const std::string none = "-";
+        auto it = field.find(k);
+        return it == field.end() ? none : it->second;
+    }
+    std::string file() const { return (*this)["file"]; }
+    bool sbr() const { return (*this)["sbr"] == "1"; }
+    bool isAdts() const { return (*this)["form"] == "adts"; }
+};
+
+void PrintTo(const StreamCase& s, std::ostream* os) { *os << s.file(); }
+
+std::vector<StreamCase> loadManifest() {
+    std::vector<StreamCase> rows;
+    std::ifstream f(kData + "/manifest.tsv");
+    std::string line;
+    std::vector<std::string> names;
+    while (std::getline(f, line)) {
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        std::string c;
+        while (std::getline(ss, c, '\t')) cells.push_back(c);
+        if (names.empty()) {
+            names = cells;
+            continue;
+        }
+        StreamCase row;
+        for (size_t i = 0; i < names.size() && i < cells.size(); ++i) row.field[names[i]] = cells[i];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string testName(const testing::TestParamInfo<StreamCase>& info) {
+    std::string n = info.param.file();
+    for (char& ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return n;
+}
+
+bool decodeFile(const std::string& file, DecodedAudio* out, std::string* error) {
+    StreamInput in;
+    if (!loadStreamInput(kData + "/" + file, &in, error)) return false;
+    return decodeWithApi(in, DecodeOptions{}, out, error);
+}
+
+struct ChannelDiff {
+    int maxDiff = 0;
+    double rms = 0;
+};
+
+// Difference of `got` against `ref` per channel at lag 0, over the common length.
+std::vector<ChannelDiff> compare(const std::vector<int16_t>& got, const std::vector<int16_t>& ref, int ch) {
+    std::vector<ChannelDiff> d(ch);
+    const size_t frames = std::min(got.size(), ref.size()) / ch;
+    std::vector<double> sum(ch, 0.0);
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < ch; ++c) {
+            const int e = got[i * ch + c] - ref[i * ch + c];
+            d[c].maxDiff = std::max(d[c].maxDiff, std::abs(e));
+            sum[c] += static_cast<double>(e) * e;
+        }
+    for (int c = 0; c < ch; ++c) d[c].rms = frames ? std::sqrt(sum[c] / frames) : 0;
+    return d;
+}
+
+// The lag (samples per channel, got relative to ref) with the least squared difference.
+int bestLag(const std::vector<int16_t>& got, const std::vector<int16_t>& ref, int ch, int range) {
+    int best = 0;
+    double bestErr = -1;
+    const long frames = static_cast<long>(std::min(got.size(), ref.size()) / ch);
+    for (int lag = -range; lag <= range; ++lag) {
+        double err = 0;
+        for (long i = std::max(0L, -static_cast<long>(lag)); i < frames && i + lag < frames; i += 7) {
+            const int e = got[(i + lag) * ch] - ref[i * ch];
+            err += static_cast<double>(e) * e;
+        }
+        if (bestErr < 0 || err < bestErr) {
+            bestErr = err;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+double levelDb(const int16_t* p, size_t n) {
+    double s = 0;
+    for (size_t i = 0; i < n; ++i) s += static_cast<double>(p[i]) * p[i];
+    return 10.0 * std::log10(s / std::max<size_t>(n, 1) + 1e-9);
+}
+
+class StreamConformance : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(StreamConformance, BehavesAsTheManifestAsks) {
+    const StreamCase& s = GetParam();
+    const std::string action = s["action"];
+    DecodedAudio got;
+    std::string error;
+    const bool configured = decodeFile(s.file(), &got, &error);
+
+    if (action == "refuse") {
+        EXPECT_TRUE(!configured || got.framesDecoded == 0) << s.file() << " decoded " << got.framesDecoded << " frames";
+        std::printf("[stream] %-44s refused\n", s.file().c_str());
+        return;
+    }
+    if (action == "survive") {
+        // Reaching here without a crash or sanitizer report is the check; the
+        // damaged frames were skipped and decoding picked up again.
+        std::printf("[stream] %-44s survived: %d frames, %d failed calls\n", s.file().c_str(),
+                    got.framesDecoded, got.failedCalls);
+        if (s["derived_from"] != "-" && s.file().find("dmg") != std::string::npos) {
+            EXPECT_TRUE(!configured || got.framesDecoded >= 0);
+        }
+        return;
+    }
+
+    ASSERT_TRUE(configured) << s.file() << ": " << error;
+    EXPECT_EQ(got.failedCalls, 0) << s.file();
+    EXPECT_EQ(outputRate(got), std::stoi(s["expected_output_rate"])) << s.file();
+    const int ch = outputChannels(got);
+    EXPECT_EQ(ch, std::stoi(s["expected_output_channels"])) << s.file();
+    EXPECT_EQ(got.framesDecoded, std::stoi(s["frames"])) << s.file();
+
+    // Derived forms must give exactly the PCM of the stream they came from.
+    if (s["derived_from"] != "-") {
+        DecodedAudio source;
+        ASSERT_TRUE(decodeFile(s["derived_from"] + ".adts", &source, &error)) << error;
+        EXPECT_EQ(got.pcm.size(), source.pcm.size()) << s.file();
+        EXPECT_TRUE(got.pcm == source.pcm) << s.file() << " differs from " << s["derived_from"];
+    }
+
+    std::vector<int16_t> ref;
+    int32_t refCh = 0, refRate = 0;
+    ASSERT_TRUE(readWav(kData + "/" + s["reference"], &ref, &refCh, &refRate)) << s["reference"];
+    if (s.sbr()) {
+        // Low-power SBR is not in yet: the format and length must already hold.
+        EXPECT_EQ(refRate, outputRate(got));
+        std::printf("[stream] %-44s HE-AAC: %zu samples (reference %zu); SBR band not compared\n",
+                    s.file().c_str(), got.pcm.size() / std::max(ch, 1), ref.size() / std::max(refCh, 1));
+        return;
+    }
+    ASSERT_EQ(refCh, ch);
+    ASSERT_EQ(refRate, outputRate(got));
+    EXPECT_EQ(got.pcm.size(), ref.size()) << s.file();
+
+    const int lag = bestLag(got.pcm, ref, ch, 64);
+    const auto diff = compare(got.pcm, ref, ch);
+    std::printf("[stream] %-44s lag %d", s.file().c_str(), lag);
+    for (int c = 0; c < ch; ++c) std::printf("  ch%d max %d rms %.3f", c, diff[c].maxDiff, diff[c].rms);
+
+    if (s["reference_exact_possible"] == "1") {
+        std::printf("\n");
+        EXPECT_EQ(lag, 0) << s.file();
+        for (int c = 0; c < ch; ++c) {
+            EXPECT_LE(diff[c].maxDiff, 3) << s.file() << " channel " << c;
+            EXPECT_LE(diff[c].rms, 0.6) << s.file() << " channel " << c;
+        }
+        return;
+    }
+    // Noise substitution: random in every decoder, so compare levels.
+    const size_t n = std::min(got.pcm.size(), ref.size());
+    const double overall = levelDb(got.pcm.data(), n) - levelDb(ref.data(), n);
+    double worstFrame = 0;
+    const size_t frameSamples = 1024 * static_cast<size_t>(ch);
+    for (size_t at = 0; at + frameSamples <= n; at += frameSamples) {
+        const double refLevel = levelDb(ref.data() + at, frameSamples);
+        if (refLevel < 10.0) continue; // below about 3 LSB RMS the level says nothing
+        worstFrame = std::max(worstFrame, std::fabs(levelDb(got.pcm.data() + at, frameSamples) - refLevel));
+    }
+    std::printf("  level %+.2f dB, worst frame %.2f dB\n", overall, worstFrame);
+    EXPECT_LE(std::fabs(overall), 0.5) << s.file();
+    EXPECT_LE(worstFrame, 1.5) << s.file();
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifest, StreamConformance, testing::ValuesIn(loadManifest()), testName);
+
+// Each ADTS frame of a sound stream is one raw data block here, so every
+// call must consume exactly aac_frame_length bytes.
+TEST(StreamSyntax, EveryAdtsFrameConsumesItsFrameLength) {
+    int streams = 0;
+    long frames = 0;
+    for (const StreamCase& s : loadManifest()) {
+        if (s["action"] != "decode" || !s.isAdts() || s.file().find(".2blk") != std::string::npos ||
+            s.file().find(".mid") != std::string::npos)
+            continue;
+        StreamInput in;
+        std::string error;
+        ASSERT_TRUE(loadStreamInput(kData + "/" + s.file(), &in, &error));
+        std::vector<int32_t> lengths;
+        for (size_t at = 0; at + 7 <= in.bytes.size();) {
+            const uint8_t* h = &in.bytes[at];
+            const int32_t len = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
+            if (len <= 0) break;
+            lengths.push_back(len);
+            at += len;
+        }
+        DecodedAudio got;
+        ASSERT_TRUE(decodeWithApi(in, DecodeOptions{}, &got, &error)) << s.file();
+        ASSERT_EQ(got.consumed.size(), lengths.size()) << s.file();
+        for (size_t i = 0; i < lengths.size(); ++i)
+            ASSERT_EQ(got.consumed[i], lengths[i]) << s.file() << " frame " << i;
+        ++streams;
+        frames += static_cast<long>(lengths.size());
+    }
+    std::printf("[syntax] %d ADTS streams, %ld frames, each consumed exactly its frame length\n", streams, frames);
+}
+
+} // namespace

@@ -1,0 +1,34 @@
+// Decodes a whole stream through the decoder API, the way an embedding
+// application would: configure from the stream's own header or
+// AudioSpecificConfig, then one AacDecDecodeFrame call per raw data block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "aacdec.h"
+#include "stream_input.h"
+
+struct DecodedAudio {
+    AacStreamConfig config{};          // after AacDecInit
+    std::vector<int16_t> pcm;          // interleaved
+    int32_t framesDecoded = 0;
+    int32_t failedCalls = 0;           // calls that returned -1 (bad bytes skipped)
+    std::vector<int32_t> consumed;     // bytes consumed by each successful call
+};
+
+struct DecodeOptions {
+    bool stopAtFirstError = false;
+    // Called now and then with the fraction of the input done (0..1).
+    void (*progress)(double fraction, void* user) = nullptr;
+    void* progressUser = nullptr;
+};
+
+// Returns true when the stream was configured (even if some frames then
+// failed); false with *error set when it was refused.
+bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedAudio* out,
+                   std::string* error);
+
+int32_t outputChannels(const DecodedAudio& a);
+int32_t outputRate(const DecodedAudio& a);
