@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and runs each for SECONDS (default 30),
+# seeded with the heads of the bundled test streams.
+#   bash tools/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+sonadec_need_packages "${SONADEC_BUILD_PACKAGES[@]}" "${SONADEC_FUZZ_PACKAGES[@]}"
+seconds=${1:-30}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode >/dev/null
+work=build/fuzz/corpus
+mkdir -p "$work/config" "$work/decode"
+for f in tests/data/*.adts tests/data/*.adif; do
+    b=$(basename "$f")
+    { printf '\001\000'; head -c 2048 "$f"; } > "$work/config/$b"
+    { printf '\055'; head -c 4096 "$f"; } > "$work/decode/$b"
+done
+for t in config decode; do
+    echo "== fuzz_$t for ${seconds}s"
+    rc=0
+    build/fuzz/bin/fuzz_$t -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix=build/fuzz/ "$work/$t" > build/fuzz/fuzz_$t.log 2>&1 || rc=$?
+    grep -E 'stat::number_of_executed_units|^Done' build/fuzz/fuzz_$t.log || true
+    if [ $rc -ne 0 ]; then
+        tail -n 40 build/fuzz/fuzz_$t.log
+        echo "fuzz_$t found a failure"
+        exit 1
+    fi
+done
