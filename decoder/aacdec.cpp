@@ -139,6 +139,9 @@ int32_t runFrameDriver(AacDecoder* d, FrameInfo* info) {
     const int32_t decoded = parseRawDataBlock(d, info, spectra);
     if (decoded < 0) return AAC_DEC_ERROR;
     if (d->probeOnly) return decoded;
+    // A channel pair (or dual mono) in a mono configuration has nowhere to go:
+    // the caller's buffer holds one channel.
+    if (decoded > d->channels) return AAC_DEC_ERROR;
 
     int32_t* scratch = spectra + kMaxChannels * kSpectrumWords;
     int32_t written = 0;
