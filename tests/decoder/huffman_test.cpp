@@ -13,37 +13,10 @@
 #include <vector>
 
 #include "bitwriter.h"
+#include "code_tables.h"
 #include "huffman_trees.h"
 
 namespace {
-
-struct Code {
-    int32_t index;
-    uint32_t word;
-    int32_t length;
-};
-
-// book 0 = scale factor codebook, 1..11 spectral books.
-std::vector<Code> loadBook(int32_t book) {
-    const std::string file = book == 0 ? "scalefactor_codebook.csv" : "spectral_codebooks.csv";
-    std::vector<Code> codes;
-    FILE* f = std::fopen((std::string(SONADEC_TABLE_DATA) + "/" + file).c_str(), "r");
-    if (f == nullptr) return codes;
-    char line[256];
-    std::fgets(line, sizeof(line), f); // header
-    while (std::fgets(line, sizeof(line), f) != nullptr) {
-        char* p = line;
-        int32_t b = 0;
-        if (book != 0) b = static_cast<int32_t>(std::strtol(p, &p, 10)), ++p;
-        Code c;
-        c.index = static_cast<int32_t>(std::strtol(p, &p, 10));
-        c.word = static_cast<uint32_t>(std::strtoul(p + 1, &p, 16));
-        c.length = static_cast<int32_t>(std::strtol(p + 1, &p, 10));
-        if (b == book) codes.push_back(c);
-    }
-    std::fclose(f);
-    return codes;
-}
 
 struct BookShape {
     int32_t dim, modulus, offset;
@@ -207,13 +180,6 @@ TEST(HuffmanDecoding, EveryScaleFactorCodewordRoundTrips) {
         EXPECT_EQ(ics.scaleFactor[0], 100 + c.index - 60);
         EXPECT_EQ(in.r.bitsConsumed, c.length);
     }
-}
-
-const Code& codeOf(const std::vector<Code>& codes, int32_t index) {
-    for (const Code& c : codes)
-        if (c.index == index) return c;
-    static const Code none{};
-    return none;
 }
 
 TEST(HuffmanDecoding, ScaleFactorsIntensityAndNoise) {
