@@ -71,6 +71,7 @@ int32_t configureInstance(AacDecoder* d, AacStreamConfig* cfg) {
     std::memset(d->overlap, 0, sizeof(int32_t) * kMaxChannels * kFrameLength);
     std::memset(d->ltpHistory, 0, sizeof(int16_t) * kMaxChannels * 2 * kFrameLength);
     d->noiseSeed[0] = d->noiseSeed[1] = 0;
+    d->drcProgRefLevel = 0;
     d->elementTag[0] = d->elementTag[1] = 255;
     d->frameCount = 1;
     return AAC_DEC_OK;
@@ -142,6 +143,7 @@ int32_t runFrameDriver(AacDecoder* d, FrameInfo* info) {
 
     int32_t* scratch = spectra + kMaxChannels * kSpectrumWords;
     int32_t written = 0;
+    if (info->drc.numBands > 0) resolveDrcReference(d, &info->drc);
     for (int32_t i = 0; i < decoded; ++i) {
         int32_t* spectrum = spectra + i * kSpectrumWords;
         if (info->drc.numBands > 0) applyDrc(&info->drc, spectrum);

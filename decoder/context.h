@@ -115,6 +115,7 @@ struct AacDecoder {
     uint8_t sbrEnabled;
     SbrChannelState* sbrChannel[kMaxChannels];
     int32_t adtsMode;            // 1 once the first frame began with a sync word
+    uint8_t drcProgRefLevel;     // last transmitted DRC prog_ref_level (0 before any)
 };
 
 // Stage entry points of the frame driver.
