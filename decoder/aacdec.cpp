@@ -71,6 +71,7 @@ int32_t configureInstance(AacDecoder* d, AacStreamConfig* cfg) {
     std::memset(d->overlap, 0, sizeof(int32_t) * kMaxChannels * kFrameLength);
     std::memset(d->ltpHistory, 0, sizeof(int16_t) * kMaxChannels * 2 * kFrameLength);
     d->noiseSeed[0] = d->noiseSeed[1] = 0;
+    d->drcProgRefLevel = 0;
     d->elementTag[0] = d->elementTag[1] = 255;
     d->frameCount = 1;
     return AAC_DEC_OK;

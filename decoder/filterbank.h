@@ -1,4 +1,5 @@
-// Inverse MDCT, windowing, overlap-add and PCM output.
+// Inverse MDCT, windowing, overlap-add and PCM output; the forward MDCT of
+// long-term prediction shares the transform core.
 #pragma once
 
 #include <cstdint>
@@ -7,3 +8,8 @@
 // `spectrum` is transformed in place; `scratch` holds 2048 words.
 void synthesiseChannel(int32_t prevShape, int32_t windowSequence, int32_t shape, int32_t* spectrum,
                        int32_t* scratch, int32_t* overlap, int16_t* pcm, int32_t stride);
+
+// Unscaled MDCT of 2048 values to 1024 lines:
+// out[k] = sum x[n] cos(pi/1024 (n + 512.5)(k + 1/2)). `input` is left
+// unchanged; `fftScratch` holds 1024 words; `output` may not alias `input`.
+void forwardMdct(const int32_t* input, int32_t* output, int32_t* fftScratch);

@@ -28,6 +28,9 @@ void noiseSubstitution(AacDecoder* d, ElementState* e, int32_t ch, int32_t bandC
 
 // M/S then intensity stereo over the bands below bandLimit; channel 1 at spectra + 1024.
 void stereoProcess(int32_t bandLimit, ElementState* e, int32_t srIndex, int32_t* spectra);
+// The same with the band table of channel 1's window type given.
+void stereoProcessBands(int32_t bandLimit, ElementState* e, int32_t bandCount,
+                        const uint16_t* offsets, int32_t* spectra);
 
 // Dynamic range control gain of the block on one channel's spectrum.
 void applyDrc(const DrcInfo* drc, int32_t* spectrum);

@@ -439,7 +439,6 @@ int32_t parseRawDataBlock(AacDecoder* d, FrameInfo* info, int32_t* spectra) {
     info->prevWindowShape[0] = 0;
     std::memset(&info->drc, 0, sizeof(info->drc));
     for (int32_t ch = 0; ch < kMaxChannels; ++ch) info->sbr[ch].sbrDataPresent = 0;
-    if (d->frameCount == 1) d->drcProgRefLevel = 0; // a (re)started stream
 
     int32_t decoded = 0;
     uint32_t decodedMask = 0;
