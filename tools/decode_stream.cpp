@@ -9,11 +9,19 @@ struct DecoderHandle {
     }
 };
 
-// Offset of the first ADTS sync word, or the size when there is none.
-size_t firstSync(const std::vector<uint8_t>& b) {
-    for (size_t i = 0; i + 1 < b.size(); ++i)
+// Offset of the first ADTS sync word at or after `from`, or the size when there is none.
+size_t nextSync(const std::vector<uint8_t>& b, size_t from) {
+    for (size_t i = from; i + 1 < b.size(); ++i)
         if (b[i] == 0xFF && (b[i + 1] & 0xF0) == 0xF0) return i;
     return b.size();
+}
+
+// Bytes to skip after a frame at `at` failed: the whole frame when a sound
+// ADTS header stands there, else one byte (the decoder then searches the next sync).
+size_t badFrameLength(const std::vector<uint8_t>& b, size_t at) {
+    if (at + 7 > b.size() || b[at] != 0xFF || (b[at + 1] & 0xF0) != 0xF0) return 1;
+    const size_t len = ((b[at + 3] & 3u) << 11) | (b[at + 4] << 3) | (b[at + 5] >> 5);
+    return len >= 7 && at + len <= b.size() ? len : 1;
 }
 
 bool configure(const StreamInput& in, AacStreamConfig* cfg, size_t* payloadStart, std::string* error) {
@@ -34,11 +42,20 @@ bool configure(const StreamInput& in, AacStreamConfig* cfg, size_t* payloadStart
         *payloadStart = static_cast<size_t>(bytes);
         break;
     case StreamInput::kAdts: {
-        const size_t sync = firstSync(in.bytes);
-        if (sync >= in.bytes.size()) break;
-        bytes = static_cast<int32_t>(in.bytes.size() - sync);
-        rc = AacDecParseConfigProbe(in.bytes.data() + sync, &bytes, cfg, 1, nullptr, 0);
-        break; // the decoder finds the sync itself; decoding starts at byte 0
+        // Garbage before the first frame, or a first frame too damaged to
+        // configure from, is skipped: the stream starts at the first sync
+        // word whose frame configures.
+        for (size_t sync = nextSync(in.bytes, 0); sync < in.bytes.size();
+             sync = nextSync(in.bytes, sync + 1)) {
+            bytes = static_cast<int32_t>(in.bytes.size() - sync);
+            *cfg = AacStreamConfig{};
+            rc = AacDecParseConfigProbe(in.bytes.data() + sync, &bytes, cfg, 1, nullptr, 0);
+            if (rc == AAC_DEC_OK) {
+                *payloadStart = sync;
+                break;
+            }
+        }
+        break;
     }
     }
     if (rc != AAC_DEC_OK) {
@@ -103,7 +120,7 @@ bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedA
             } else {
                 // Raw data blocks of an ADIF stream have no sync word to find again.
                 if (options.stopAtFirstError || in.form == StreamInput::kAdif) break;
-                offset += 1; // skip the bad byte; the decoder searches the next sync
+                offset += badFrameLength(in.bytes, offset);
             }
         }
         if (options.progress != nullptr && ++sinceProgress == 256) {

@@ -63,7 +63,9 @@ bool readWav(const std::string& path, std::vector<int16_t>* pcm, int32_t* channe
         const size_t body = at + 8;
         if (body + size > b.size() && std::memcmp(&b[at], "data", 4) != 0) return false;
         if (std::memcmp(&b[at], "fmt ", 4) == 0 && size >= 16) {
-            if (get16(&b[body]) != 1 || get16(&b[body + 14]) != 16) return false;
+            // Plain PCM, or the extensible form (tag 0xFFFE) that high rates use.
+            const uint32_t tag = get16(&b[body]);
+            if ((tag != 1 && tag != 0xFFFE) || get16(&b[body + 14]) != 16) return false;
             *channels = static_cast<int32_t>(get16(&b[body + 2]));
             *sampleRate = static_cast<int32_t>(get32(&b[body + 4]));
             haveFormat = true;
