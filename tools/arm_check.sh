@@ -98,7 +98,7 @@ else
                 [ $rc_x86 -ne 0 ] && verdict="$verdict (exit status $rc_x86 on both)"
                 rm -f "$out/x86/$name" "$out/arm/$name"
             else
-                verdict="DIFFER: $(cmp "$out/x86/$name" "$out/arm/$name" 2>&1 | head -n 1)"
+                verdict="DIFFER: $(cmp "$out/x86/$name" "$out/arm/$name" 2>&1 | head -n 1 || true)"
             fi
         else
             verdict="no output on both (exit status $rc_x86)"

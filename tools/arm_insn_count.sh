@@ -102,9 +102,10 @@ for s in "${streams[@]}"; do
     frames=$((bytes / (ch * bits / 8)))
     # Integer arithmetic only, in keeping with the code measured.
     net=$((total - base))
-    per_s=$(( (net * rate / frames + 500000) / 1000000 ))
+    per_cs=$(( (net * rate * 100 / frames + 500000) / 1000000 ))
+    per_s="$((per_cs / 100)).$(printf '%02d' $((per_cs % 100)))"
     secs="$((frames / rate)).$(printf '%03d' $(( (frames % rate) * 1000 / rate )))"
-    printf '  %-26s %14d %12d %10s %16d   (%d Hz, %d ch)\n' "$name" "$total" "$base" "$secs" "$per_s" "$rate" "$ch"
+    printf '  %-26s %14d %12d %10s %16s   (%d Hz, %d ch)\n' "$name" "$total" "$base" "$secs" "$per_s" "$rate" "$ch"
     rm -f "$wav"
 done
 echo "  M insn / audio s = (decode - info) instructions / seconds of PCM / 10^6: the sustained clock in MHz"
