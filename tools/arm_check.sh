@@ -72,10 +72,15 @@ if ! grep -qw decode <<<"$usage"; then
     echo "SKIPPED: the CLI has no 'sonadec decode IN -o OUT.wav' command yet; nothing to compare"
     pcm=skipped
 else
+    # The repo's copies of public streams are decoded once, from the public set.
     streams=()
     for f in "$shared"/bench/*.aac "$shared"/*.adts "$shared"/*.adif "$shared"/*.idx \
              tests/data/*.adts tests/data/*.adif tests/data/*.idx tests/data/*.aac; do
-        [ -f "$f" ] && streams+=("$f")
+        [ -f "$f" ] || continue
+        case "$f" in
+            tests/data/*) [ -f "$shared/$(basename "$f")" ] && cmp -s "$f" "$shared/$(basename "$f")" && continue ;;
+        esac
+        streams+=("$f")
     done
     [ ${#streams[@]} -gt 0 ] || { echo "no streams found (expected under $shared)"; failed+=("no streams"); }
     same=0; differ=0
