@@ -65,7 +65,7 @@ for f in "$@"; do
         ninsn = 0; nfp = 0
     }
     /^In archive / { next }
-    /file format/ { member = $1; sub(/:$/, "", member); reloc = (member ~ /\.(o|obj)$/ || file ~ /\.(a|o)$/); next }
+    /file format/ { member = $1; sub(/:$/, "", member); sub(/.*\//, "", member); reloc = (member ~ /\.(o|obj)$/ || file ~ /\.(a|o)$/); next }
     /^[0-9a-f]+ <.*>:$/ {
         func = $0; sub(/^[0-9a-f]+ </, "", func); sub(/>:$/, "", func); next
     }
