@@ -9,23 +9,24 @@ namespace {
 
 using i64 = int64_t;
 using u64 = uint64_t;
-using i128 = __int128;
 
 // Wide-integer reference formulas, written from the routines' definitions.
-int32_t lowWord(i128 v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<u64>(v))); }
+// Every product and sum of two 32-bit words is exact in 64 bits, which the
+// 32-bit ARM build also has (it has no 128-bit type).
+int32_t lowWord(i64 v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<u64>(v))); }
 int32_t refMul32x16(int32_t a, int32_t b) {
-    i128 p = static_cast<i128>(a) * static_cast<int16_t>(b & 0xFFFF);
-    i128 hi = p >> 16; // floor
+    i64 p = static_cast<i64>(a) * static_cast<int16_t>(b & 0xFFFF);
+    i64 hi = p >> 16; // floor
     return lowWord(hi * 2);
 }
 uint32_t refMulU32x16(uint32_t a, uint32_t b) {
-    i128 p = static_cast<i128>(a / 2) * static_cast<int16_t>((b / 2) & 0xFFFF);
+    i64 p = static_cast<i64>(a / 2) * static_cast<int16_t>((b / 2) & 0xFFFF);
     return static_cast<uint32_t>(lowWord((p >> 16) * 4));
 }
-int32_t refMulQ31(int32_t a, int32_t b) { return lowWord(((static_cast<i128>(a) * b) >> 32) * 2); }
-int32_t refMulQ31Exact(int32_t a, int32_t b) { return lowWord((static_cast<i128>(a) * b) >> 31); }
-int32_t refMulQ24(int32_t a, int32_t b) { return lowWord((static_cast<i128>(a) * b) >> 24); }
-int32_t clampI32(i128 v) {
+int32_t refMulQ31(int32_t a, int32_t b) { return lowWord(((static_cast<i64>(a) * b) >> 32) * 2); }
+int32_t refMulQ31Exact(int32_t a, int32_t b) { return lowWord((static_cast<i64>(a) * b) >> 31); }
+int32_t refMulQ24(int32_t a, int32_t b) { return lowWord((static_cast<i64>(a) * b) >> 24); }
+int32_t clampI32(i64 v) {
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
 }
 int refClz(uint32_t a) {
@@ -34,14 +35,14 @@ int refClz(uint32_t a) {
     return n;
 }
 int refMagZeros(int32_t a) { return refClz(static_cast<uint32_t>(a < 0 ? ~a : a)); }
-i128 floorShift(i128 v, int n) { return n >= 100 ? (v < 0 ? -1 : 0) : v >> n; }
+i64 floorShift(i64 v, int n) { return n >= 63 ? (v < 0 ? -1 : 0) : v >> n; }
 int32_t refShiftLeftSat(int32_t a, int32_t n) {
     if (n < 0) {
         const i64 m = -static_cast<i64>(n);
         return static_cast<int32_t>(floorShift(a, m > 100 ? 100 : static_cast<int>(m)));
     }
     if (n >= refMagZeros(a)) return a < 0 ? INT32_MIN : INT32_MAX;
-    return static_cast<int32_t>(static_cast<i128>(a) * (static_cast<i128>(1) << n));
+    return static_cast<int32_t>(static_cast<i64>(a) * (static_cast<i64>(1) << n));
 }
 uint32_t refShiftLeftSatU(uint32_t a, int32_t n) {
     if (n < 0) return -static_cast<i64>(n) >= 32 ? 0 : a >> -n;
@@ -49,7 +50,7 @@ uint32_t refShiftLeftSatU(uint32_t a, int32_t n) {
     return n >= 32 ? 0 : static_cast<uint32_t>(static_cast<u64>(a) << n);
 }
 int32_t refShiftRightRound(int32_t a, int32_t n) {
-    if (n <= 0) return -static_cast<i64>(n) >= 32 ? 0 : lowWord(static_cast<i128>(a) << -n);
+    if (n <= 0) return -static_cast<i64>(n) >= 32 ? 0 : lowWord(static_cast<i64>(a) << -n);
     int s = n > 100 ? 100 : n;
     return static_cast<int32_t>(floorShift(a, s) + (floorShift(a, s - 1) & 1));
 }
@@ -110,8 +111,8 @@ TEST(FixedPoint, SaturatingAdds) {
     EXPECT_EQ(FxAddSatU(0x80000000u, 0x7FFFFFFFu), 0xFFFFFFFFu);
     for (int i = 0; i < kTrials; ++i) {
         const int32_t a = anyI32(), b = anyI32();
-        ASSERT_EQ(FxAddSat(a, b), clampI32(static_cast<i128>(a) + b));
-        ASSERT_EQ(FxSubSat(a, b), clampI32(static_cast<i128>(a) - b));
+        ASSERT_EQ(FxAddSat(a, b), clampI32(static_cast<i64>(a) + b));
+        ASSERT_EQ(FxSubSat(a, b), clampI32(static_cast<i64>(a) - b));
         const u64 s = static_cast<u64>(static_cast<uint32_t>(a)) + static_cast<uint32_t>(b);
         ASSERT_EQ(FxAddSatU(a, b), s > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(s));
     }
@@ -185,9 +186,9 @@ TEST(FixedPoint, NewtonDivisions) {
         const int32_t b = static_cast<int32_t>(0x40000000u + (static_cast<uint32_t>(rng()) & 0x3FFFFFFF));
         const int32_t a = static_cast<int32_t>(static_cast<i64>(rng() % (2 * static_cast<u64>(b) - 1)) - (b - 1));
         const int32_t est = static_cast<int32_t>((static_cast<u64>(16383) << 15) / (b >> 16));
-        const int32_t u = clampI32(static_cast<i128>(0x7FFFFFFF) - refMul32x16(b, est));
+        const int32_t u = clampI32(static_cast<i64>(0x7FFFFFFF) - refMul32x16(b, est));
         const int32_t r = refMul32x16(u, est);
-        const int32_t expect = lowWord(((static_cast<i128>(a) * r) >> 32) * 8);
+        const int32_t expect = lowWord(((static_cast<i64>(a) * r) >> 32) * 8);
         ASSERT_EQ(FxDivQ31(a, b), expect) << a << " / " << b;
         const double q = static_cast<double>(a) / b * 2147483648.0;
         ASSERT_NEAR(static_cast<double>(FxDivQ31(a, b)), q, 2147483648.0 / 8192.0) << a << " / " << b;
