@@ -37,11 +37,14 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& pcm, int32_t 
     put32(&h, dataBytes);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
-    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
-    for (int16_t s : pcm) { // little-endian whatever the host
-        const uint8_t le[2] = {static_cast<uint8_t>(s), static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8)};
-        ok = ok && std::fwrite(le, 1, 2, f) == 2;
+    // Little-endian whatever the host.
+    const size_t headerBytes = h.size();
+    h.resize(headerBytes + pcm.size() * 2);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        h[headerBytes + 2 * i] = static_cast<uint8_t>(pcm[i]);
+        h[headerBytes + 2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) >> 8);
     }
+    const bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
     return std::fclose(f) == 0 && ok;
 }
 
