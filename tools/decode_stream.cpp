@@ -93,7 +93,9 @@ bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedA
         int32_t pcmBytes = static_cast<int32_t>(frame.size() * 2);
         const int32_t rc = AacDecDecodeFrame(h.d, in.bytes.data() + at, consumed, frame.data(), &pcmBytes);
         if (rc == AAC_DEC_OK) {
-            out->pcm.insert(out->pcm.end(), frame.begin(), frame.begin() + pcmBytes / 2);
+            out->samples += pcmBytes / 2;
+            if (!options.discardPcm)
+                out->pcm.insert(out->pcm.end(), frame.begin(), frame.begin() + pcmBytes / 2);
             out->framesDecoded += 1;
             out->consumed.push_back(*consumed);
         } else {

@@ -13,6 +13,7 @@
 struct DecodedAudio {
     AacStreamConfig config{};          // after AacDecInit
     std::vector<int16_t> pcm;          // interleaved
+    int64_t samples = 0;               // interleaved samples decoded (kept or not)
     int32_t framesDecoded = 0;
     int32_t failedCalls = 0;           // calls that returned -1 (bad bytes skipped)
     std::vector<int32_t> consumed;     // bytes consumed by each successful call
@@ -20,6 +21,8 @@ struct DecodedAudio {
 
 struct DecodeOptions {
     bool stopAtFirstError = false;
+    // Count the samples but keep no PCM (benchmarks: output stays in one frame buffer).
+    bool discardPcm = false;
     // Called now and then with the fraction of the input done (0..1).
     void (*progress)(double fraction, void* user) = nullptr;
     void* progressUser = nullptr;
