@@ -36,10 +36,9 @@ inline std::vector<Code> loadBook(int32_t book) {
     return codes;
 }
 
-inline const Code& codeOf(const std::vector<Code>& codes, int32_t index) {
+inline Code codeOf(const std::vector<Code>& codes, int32_t index) {
     for (const Code& c : codes)
         if (c.index == index) return c;
-    static const Code none{};
-    return none;
+    return Code{};
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -140,6 +142,53 @@ TEST(StreamSyntax, DamagedStreamsOnlyFailCleanly) {
         EXPECT_GT(successes, 0);
         std::printf("%s: %d blocks decoded, %d refused\n", name, successes, failures);
     }
+}
+
+// Raw access units: an index file names the configuration, the unit file
+// and each unit's length.
+TEST(StreamSyntax, DamagedRawUnitsOnlyFailCleanly) {
+    const std::vector<uint8_t> idx = readFile("lc_ff_48000_st_ms.plain.dmg-randpayload.idx");
+    ASSERT_FALSE(idx.empty()) << "missing test stream";
+    std::istringstream text(std::string(idx.begin(), idx.end()));
+    std::string line, binName;
+    std::vector<uint8_t> asc;
+    std::vector<int32_t> lengths;
+    while (std::getline(text, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line.rfind("asc ", 0) == 0) {
+            for (size_t i = 4; i + 1 < line.size(); i += 2)
+                asc.push_back(static_cast<uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+        } else if (line.rfind("bin ", 0) == 0) {
+            binName = line.substr(4);
+        } else if (line.rfind("units ", 0) != 0) {
+            lengths.push_back(std::atoi(line.c_str()));
+        }
+    }
+    const std::vector<uint8_t> units = readFile(binName);
+    ASSERT_FALSE(units.empty());
+    AacDecoder* d = nullptr;
+    ASSERT_EQ(AacDecCreate(&d), AAC_DEC_OK);
+    AacStreamConfig cfg{};
+    int32_t used = static_cast<int32_t>(asc.size());
+    ASSERT_EQ(AacDecParseConfig(asc.data(), &used, &cfg, 0), AAC_DEC_OK);
+    ASSERT_EQ(AacDecInit(d, &cfg), AAC_DEC_OK);
+    std::vector<int16_t> pcm(2 * 2048);
+    size_t pos = 0;
+    int successes = 0;
+    for (int32_t length : lengths) {
+        ASSERT_LE(pos + static_cast<size_t>(length), units.size());
+        int32_t in = length;
+        int32_t out = static_cast<int32_t>(pcm.size() * 2);
+        const int32_t rc = AacDecDecodeFrame(d, units.data() + pos, &in, pcm.data(), &out);
+        ASSERT_TRUE(rc == AAC_DEC_OK || rc == AAC_DEC_ERROR) << rc;
+        if (rc == AAC_DEC_OK) {
+            EXPECT_LE(in, length);
+            ++successes;
+        }
+        pos += static_cast<size_t>(length);
+    }
+    EXPECT_GT(successes, static_cast<int>(lengths.size() / 2));
+    AacDecDestroy(d);
 }
 
 } // namespace
