@@ -7,6 +7,7 @@
 #include "filterbank.h"
 
 #include "element.h"
+#include "fixedpoint.h"
 #include "recon_tables.h"
 
 namespace {
@@ -45,7 +46,7 @@ inline int32_t mulSqrtHalf(int64_t x) {
 // In-place forward FFT of M points (re / im split), input in bit-reversed
 // order, radix 2, decimation in time, no scaling.
 template <int M>
-void fft(int32_t* __restrict re, int32_t* __restrict im) {
+FX_VECTOR_CLONES void fft(int32_t* __restrict re, int32_t* __restrict im) {
     for (int i = 0; i < M; i += 2) {
         const int32_t ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
         re[i] = wrapAdd(ar, br);
@@ -131,7 +132,7 @@ void fft(int32_t* __restrict re, int32_t* __restrict im) {
 // Unscaled DCT-IV of N values in place:
 // u[n] = sum X[k] cos(pi/N (n + 1/2)(k + 1/2)). `work` holds N words.
 template <int N>
-void dct4(int32_t* data, int32_t* work) {
+FX_VECTOR_CLONES void dct4(int32_t* data, int32_t* work) {
     constexpr int M = N / 2;
     const int32_t* cosTab = N == 1024 ? kTwiddleCos1024 : kTwiddleCos128;
     const int32_t* sinTab = N == 1024 ? kTwiddleSin1024 : kTwiddleSin128;
@@ -150,12 +151,10 @@ void dct4(int32_t* data, int32_t* work) {
     }
 }
 
-// (a * w) >> 16 for a 16-bit unsigned window value w <= 32768, split into two
-// 16-bit halves of a so that every product fits 32 bits (exact).
+// (a * w) >> 16 for a 16-bit unsigned window value w <= 32768 (exact: on a
+// 32-bit core the same value comes from the two 16-bit halves of a).
 inline int32_t mulWindow(int32_t a, uint32_t w) {
-    const int32_t high = a >> 16;
-    const uint32_t low = static_cast<uint32_t>(a) & 0xFFFF;
-    return high * static_cast<int32_t>(w) + static_cast<int32_t>((low * w) >> 16);
+    return static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int32_t>(w)) >> 16);
 }
 
 inline int16_t saturatePcm(int32_t v) {
@@ -190,7 +189,7 @@ void buildLongWindows(int32_t prevShape, int32_t sequence, int32_t shape, uint16
     }
 }
 
-void synthesiseLong(int32_t prevShape, int32_t sequence, int32_t shape, int32_t* spectrum,
+FX_VECTOR_CLONES void synthesiseLong(int32_t prevShape, int32_t sequence, int32_t shape, int32_t* spectrum,
                     int32_t* scratch, int32_t* __restrict overlap, int16_t* pcm, int32_t stride) {
     dct4<1024>(spectrum, scratch);
     const int32_t* __restrict u = spectrum;

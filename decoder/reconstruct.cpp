@@ -102,7 +102,7 @@ void applyPulses(const IcsState* ics, int32_t* spectrum, const uint16_t* longOff
     }
 }
 
-void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
                      int32_t* spectrum) {
     const WindowLayout layout = layoutOf(ics);
     int32_t groupStart = 0;
