@@ -207,7 +207,7 @@ inline int32_t FxSqrtQ31(int32_t a, const int16_t* table = kSqrtTable) {
 // Hot integer kernels get an AVX2 clone on x86-64, chosen at load time; the
 // arithmetic is the same integer arithmetic, only wider.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define FX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define FX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define FX_VECTOR_CLONES
 #endif

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "fixedpoint.h"
 #include "huffman_trees.h"
 
 namespace {
@@ -216,7 +217,7 @@ int32_t decodeScaleFactors(AacDecoder* d, ElementState* e, int32_t ch, int32_t b
     return 0;
 }
 
-int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
+FX_VECTOR_CLONES int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
     if (codebook < 1 || codebook > kEscHcb) return -1;
     const HuffmanCodebook& book = kCodebooks[codebook];
     if (codebook == kEscHcb) return decodeEscapePairs(d->reader, book, count, out);

@@ -120,6 +120,22 @@ FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, co
                 for (int32_t i = 0; i < width; ++i) v[i] = 0;
                 continue;
             }
+            // Most bands hold only small values: a straight table loop the
+            // compiler can vectorise, the same arithmetic as below.
+            int32_t largest = 0;
+            for (int32_t i = 0; i < width; ++i) largest |= v[i] < 0 ? -v[i] : v[i];
+            if (largest < 256) {
+                const uint32_t left = static_cast<uint32_t>(st.left);
+                const int32_t right = st.right;
+                for (int32_t i = 0; i < width; ++i) {
+                    const int32_t q = v[i];
+                    const int32_t a = q < 0 ? -q : q;
+                    const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(kPow43[a]) << left) >> right;
+                    const int32_t c = FxMulQ31Exact(st.gain, m);
+                    v[i] = q < 0 ? wrapSub(0, c) : c;
+                }
+                continue;
+            }
             const QuarterStep big = quarterStep(s + 56);
             for (int32_t i = 0; i < width; ++i) {
                 const int32_t q = v[i];
