@@ -94,7 +94,7 @@ FX_VECTOR_CLONES void fft(int32_t* __restrict re, int32_t* __restrict im) {
     // General stages: twiddle angle pi j / h from the quarter-wave table; the
     // second quarter of each span uses the same angle times -j.
     for (int h = 8; h < M; h <<= 1) {
-        const int step = 256 / h;
+        const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
         const int quarter = h / 2;
         int32_t tc[128], ts[128];
         for (int j = 0; j < quarter; ++j) {
