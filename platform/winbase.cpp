@@ -76,3 +76,15 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size) {
     std::wmemcpy(name, w.c_str(), w.size() + 1);
     return static_cast<DWORD>(w.size());
 }
+
+HMODULE LoadLibraryW(LPCWSTR path) {
+    if (path == nullptr) return nullptr;
+    return dlopen(platform_internal::toUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* name) {
+    if (module == nullptr || name == nullptr) return nullptr;
+    return reinterpret_cast<FARPROC>(dlsym(module, name));
+}
+
+BOOL FreeLibrary(HMODULE module) { return module != nullptr && dlclose(module) == 0; }

@@ -116,6 +116,13 @@ void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 
-// A module handle here is any address inside the module's image.
+// GetModuleFileName takes any address inside the module's image as the
+// module handle (what a module's DllMain receives); the handle of
+// LoadLibrary serves GetProcAddress and FreeLibrary.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
 #define GetModuleFileName GetModuleFileNameW
+typedef void (*FARPROC)();
+HMODULE LoadLibraryW(LPCWSTR path);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+BOOL FreeLibrary(HMODULE module);
+#define LoadLibrary LoadLibraryW
