@@ -33,6 +33,10 @@ struct Store {
     std::string path;
     int batchDepth = 0;
     bool batchFailed = false;
+    // Runs at exit, or when the module holding this copy is unloaded.
+    ~Store() {
+        if (db != nullptr) sqlite3_close(db);
+    }
 };
 
 Store& store() {
