@@ -1,0 +1,5 @@
+// The module's count of live objects and server locks (DllCanUnloadNow).
+#pragma once
+
+void ModuleLock();
+void ModuleUnlock();

@@ -1,2 +1,0 @@
-// Placeholder translation unit until the platform calls are in.
-namespace platform_layer {}
