@@ -100,11 +100,26 @@ void walkUpright(const Window& win, const Dest& dst, bool oddColumn) {
     }
 }
 
-// Columns reversed, dithered.
+// Columns reversed, dithered. Converting a short run forward and then storing
+// it reversed keeps both loops simple enough for the vectoriser.
+constexpr int kRunPixels = 128;
+
 void walkHalfTurn(const Window& win, const Dest& dst) {
-    for (int i = 0; i < win.height; i += 2)
-        convertRowPair<true, true>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i / 2), win.vRow(i / 2),
-                                   dst.row(i), dst.row(i + 1), win.width);
+    uint16_t run0[kRunPixels];
+    uint16_t run1[kRunPixels];
+    for (int i = 0; i < win.height; i += 2) {
+        uint16_t* __restrict out0 = dst.row(i);
+        uint16_t* __restrict out1 = dst.row(i + 1);
+        for (int j0 = 0; j0 < win.width; j0 += kRunPixels) {
+            const int n = std::min(kRunPixels, win.width - j0);
+            convertRowPair<true, false>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
+                                        win.vRow(i / 2) + j0 / 2, run0, run1, n);
+            uint16_t* __restrict end0 = out0 + win.width - 1 - j0;
+            uint16_t* __restrict end1 = out1 + win.width - 1 - j0;
+            for (int x = 0; x < n; ++x) end0[-x] = run0[x];
+            for (int x = 0; x < n; ++x) end1[-x] = run1[x];
+        }
+    }
 }
 
 // The quarter turns: source rows become destination columns. Converting a band
@@ -132,15 +147,11 @@ void walkTurned(const Window& win, const Dest& dst) {
                 const int j = c0 + c;
                 if constexpr (kThreeQuarter) {
                     // Pair p lands at columns h - 2 - 2p, h - 1 - 2p of row w - 1 - j.
-                    uint16_t* out = dst.row(w - 1 - j) + win.height - 2 * (p0 + np);
-                    uint32_t run[kBandPairs];
-                    for (int q = 0; q < np; ++q) run[np - 1 - q] = tile[q][c];
-                    std::memcpy(out, run, sizeof(uint32_t) * np);
+                    uint16_t* out = dst.row(w - 1 - j) + win.height - 2 - 2 * p0;
+                    for (int q = 0; q < np; ++q) std::memcpy(out - 2 * q, &tile[q][c], sizeof(uint32_t));
                 } else {
                     uint16_t* out = dst.row(j) + 2 * p0;
-                    uint32_t run[kBandPairs];
-                    for (int q = 0; q < np; ++q) run[q] = tile[q][c];
-                    std::memcpy(out, run, sizeof(uint32_t) * np);
+                    for (int q = 0; q < np; ++q) std::memcpy(out + 2 * q, &tile[q][c], sizeof(uint32_t));
                 }
             }
         }

@@ -10,6 +10,10 @@ using namespace pixtest;
 
 namespace {
 
+bool same(const std::vector<uint8_t>& want, const Bytes& got) {
+    return want.size() == got.size && std::equal(want.begin(), want.end(), got.data.get());
+}
+
 int modelTapShift(int ratio) {
     ratio = std::min(ratio, 31);
     return ratio <= 2 ? 0 : ratio <= 4 ? 1 : ratio <= 8 ? 2 : ratio <= 16 ? 3 : 4;
@@ -81,7 +85,7 @@ TEST(ScalePlane, NullChromaAndEmptySizes) {
     gScaleFrame(&s.desc, &dd);
     std::vector<uint8_t> want(12 * 6);
     modelScalePlane(s.y.data.get(), want.data(), 20, 10, 12, 6, 0, 0, 20, 10);
-    EXPECT_EQ(0, std::memcmp(want.data(), d.y.data.get(), want.size()));
+    EXPECT_TRUE(same(want, d.y));
     for (size_t i = 0; i < d.u.size; ++i) EXPECT_EQ(d.u[i], 0x5A);
     // Zero destination or source sizes do nothing (and must not divide by 0).
     Frame z(0, 6);
@@ -125,9 +129,9 @@ TEST(ScalePlane, WrappersMatchModel) {
             modelScalePlane(s.u.data.get(), wu.data(), W / 2, cH, dW / 2, dcH, cx / 2, ccy, cw / 2, cch);
             modelScalePlane(s.v.data.get(), wv.data(), W / 2, cH, dW / 2, dcH, cx / 2, ccy, cw / 2, cch);
         }
-        ASSERT_EQ(0, std::memcmp(wy.data(), d.y.data.get(), wy.size())) << "luma, iteration " << iter;
-        ASSERT_EQ(0, std::memcmp(wu.data(), d.u.data.get(), wu.size())) << "Cb, iteration " << iter;
-        ASSERT_EQ(0, std::memcmp(wv.data(), d.v.data.get(), wv.size())) << "Cr, iteration " << iter;
+        ASSERT_TRUE(same(wy, d.y)) << "luma, iteration " << iter;
+        ASSERT_TRUE(same(wu, d.u)) << "Cb, iteration " << iter;
+        ASSERT_TRUE(same(wv, d.v)) << "Cr, iteration " << iter;
     }
 }
 
@@ -141,8 +145,8 @@ TEST(ScalePlane, LargeReductionsMatchModel) {
         std::vector<uint8_t> wy(d.y.size), wu(d.u.size);
         modelScalePlane(s.y.data.get(), wy.data(), z[0], z[1], z[2], z[3], 0, 0, z[0], z[1]);
         modelScalePlane(s.u.data.get(), wu.data(), z[0] / 2, z[1] / 2, z[2] / 2, z[3] / 2, 0, 0, z[0] / 2, z[1] / 2);
-        EXPECT_EQ(0, std::memcmp(wy.data(), d.y.data.get(), wy.size())) << z[0] << "x" << z[1];
-        EXPECT_EQ(0, std::memcmp(wu.data(), d.u.data.get(), wu.size())) << z[0] << "x" << z[1];
+        EXPECT_TRUE(same(wy, d.y)) << z[0] << "x" << z[1];
+        EXPECT_TRUE(same(wu, d.u)) << z[0] << "x" << z[1];
     }
 }
 
