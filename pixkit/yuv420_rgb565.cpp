@@ -143,6 +143,21 @@ void walkTurned(const Window& win, const Dest& dst) {
                                                        win.uRow(i / 2) + c0 / 2, win.vRow(i / 2) + c0 / 2, tile[q],
                                                        nc);
             }
+            if (np == kBandPairs) {
+                // Full band: transpose the tile into destination order in a
+                // loop the vectoriser turns into interleaves, then copy runs.
+                uint32_t runs[kTileColumns][kBandPairs];
+                for (int c = 0; c < nc; ++c)
+                    for (int q = 0; q < kBandPairs; ++q)
+                        runs[c][kThreeQuarter ? kBandPairs - 1 - q : q] = tile[q][c];
+                for (int c = 0; c < nc; ++c) {
+                    const int j = c0 + c;
+                    uint16_t* out = kThreeQuarter ? dst.row(w - 1 - j) + win.height - 2 * (p0 + kBandPairs)
+                                                  : dst.row(j) + 2 * p0;
+                    std::memcpy(out, runs[c], sizeof(runs[c]));
+                }
+                continue;
+            }
             for (int c = 0; c < nc; ++c) {
                 const int j = c0 + c;
                 if constexpr (kThreeQuarter) {
