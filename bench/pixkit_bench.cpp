@@ -1,0 +1,123 @@
+// Pixkit throughput beside the nearest libyuv operations, single-threaded, in
+// megapixels per second (pixels of the converted or produced frame).
+#include "pixkit.h"
+
+#include <libyuv.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Best rate over several timed batches of about 50 ms each.
+double megapixelsPerSecond(const std::function<void()>& op, double pixels) {
+    op();
+    int batch = 1;
+    for (;;) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < batch; ++i) op();
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (s > 0.02) break;
+        batch *= 2;
+    }
+    double best = 0;
+    for (int rep = 0; rep < 7; ++rep) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < batch; ++i) op();
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        best = std::max(best, pixels * batch / s / 1e6);
+    }
+    return best;
+}
+
+struct I420 {
+    int w, h;
+    std::vector<uint8_t> y, u, v;
+    ImageFrame desc;
+    I420(int width, int height, std::mt19937& rng)
+        : w(width), h(height), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {
+        for (auto* p : {&y, &u, &v})
+            for (auto& b : *p) b = uint8_t(rng());
+        desc = {y.data(), u.data(), v.data(), uint16_t(w), uint16_t(h)};
+    }
+};
+
+void row(const std::string& name, double ours, double peer, const char* peerName) {
+    std::printf("%-34s %9.0f %9.0f  %5.2fx  (%s)\n", name.c_str(), ours, peer, ours / peer, peerName);
+}
+
+}  // namespace
+
+int main() {
+    std::mt19937 rng(1);
+    const int sizes[][2] = {{176, 144}, {320, 240}, {640, 480}, {1280, 720}};
+    std::printf("%-34s %9s %9s  %6s\n", "operation", "Pixkit", "libyuv", "ratio");
+
+    for (const auto& s : sizes) {
+        const int w = s[0], h = s[1];
+        I420 src(w, h, rng);
+        I420 turned(h, w, rng);  // the peer's rotate destination
+        std::vector<uint16_t> rgb(size_t(w) * h);
+        const double px = double(w) * h;
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+
+        const double peerConvert = megapixelsPerSecond(
+            [&] {
+                libyuv::I420ToRGB565(src.y.data(), w, src.u.data(), w / 2, src.v.data(), w / 2,
+                                     reinterpret_cast<uint8_t*>(rgb.data()), 2 * w, w, h);
+            },
+            px);
+        for (int code = 0; code < 4; ++code) {
+            const bool quarter = code & 1;
+            const int dw = quarter ? h : w, dh = quarter ? w : h;
+            const double ours = megapixelsPerSecond(
+                [&] {
+                    gYUV420toBGR565TopDown_Rotate(&src.desc, rgb.data(), 0, 0, uint16_t(w), uint16_t(h), 0, 0,
+                                                  uint16_t(dw), uint16_t(dh), uint8_t(code));
+                },
+                px);
+            const std::string name = "rotate code " + std::to_string(code) + " " + size;
+            row(name, ours, peerConvert, "I420ToRGB565");
+            if (code == 0) continue;
+            const libyuv::RotationMode mode =
+                code == 1 ? libyuv::kRotate90 : code == 2 ? libyuv::kRotate180 : libyuv::kRotate270;
+            const double peer = megapixelsPerSecond(
+                [&] {
+                    libyuv::I420Rotate(src.y.data(), w, src.u.data(), w / 2, src.v.data(), w / 2,
+                                       turned.y.data(), dw, turned.u.data(), dw / 2, turned.v.data(), dw / 2, w, h,
+                                       mode);
+                    libyuv::I420ToRGB565(turned.y.data(), dw, turned.u.data(), dw / 2, turned.v.data(), dw / 2,
+                                         reinterpret_cast<uint8_t*>(rgb.data()), 2 * dw, dw, dh);
+                },
+                px);
+            row(name, ours, peer, "I420Rotate + I420ToRGB565");
+        }
+    }
+
+    const int scales[][4] = {{176, 144, 320, 240}, {640, 480, 320, 240}, {1280, 720, 320, 240}};
+    for (const auto& s : scales) {
+        I420 src(s[0], s[1], rng), dst(s[2], s[3], rng);
+        const double px = double(s[2]) * s[3];
+        const std::string name = "gScaleFrame " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + " -> " +
+                                 std::to_string(s[2]) + "x" + std::to_string(s[3]);
+        const double ours = megapixelsPerSecond([&] { gScaleFrame(&src.desc, &dst.desc); }, px);
+        const double peer = megapixelsPerSecond(
+            [&] {
+                libyuv::I420Scale(src.y.data(), s[0], src.u.data(), s[0] / 2, src.v.data(), s[0] / 2, s[0], s[1],
+                                  dst.y.data(), s[2], dst.u.data(), s[2] / 2, dst.v.data(), s[2] / 2, s[2], s[3],
+                                  libyuv::kFilterBilinear);
+            },
+            px);
+        row(name, ours, peer, "I420Scale bilinear");
+    }
+    std::printf("(scalers: megapixels of the destination per second)\n");
+    return 0;
+}

@@ -1,0 +1,49 @@
+// Per-pixel arithmetic shared by the Pixkit families: the shift-and-add
+// YUV to RGB increments, clamping, RGB565 packing and the 2 x 2 dither.
+#pragma once
+
+#include <cstdint>
+
+namespace pixkit {
+
+// Chroma increments of one 2 x 2 block; every shift is arithmetic.
+struct ChromaDelta {
+    int r;
+    int g;
+    int b;
+};
+
+inline ChromaDelta chromaDelta(uint8_t u, uint8_t v) {
+    const int cb = int(u) - 128;
+    const int cr = int(v) - 128;
+    return {cr + (cr >> 1), (cb >> 3) + (cr >> 1), (cb << 1) - (cb >> 3)};
+}
+
+inline int clamp255(int c) { return c < 0 ? 0 : (c > 255 ? 255 : c); }
+
+// Truncating pack of 8-bit channels into blue 0-4, green 5-10, red 11-15.
+inline uint16_t pack565(int r, int g, int b) {
+    return uint16_t((b >> 3) | ((g >> 2) << 5) | ((r >> 3) << 11));
+}
+
+// Dither offsets added before clamping, by source row and column parity.
+struct Dither {
+    int b;
+    int g;
+    int r;
+};
+inline constexpr Dither kDither[2][2] = {
+    {{0, 3, 2}, {4, 0, 6}},
+    {{6, 1, 4}, {2, 2, 0}},
+};
+
+// One luma sample with its block's increments and a dither offset.
+inline uint16_t yuvPixel(int y, ChromaDelta d, Dither o) {
+    return pack565(clamp255(y + d.r + o.r), clamp255(y - d.g + o.g), clamp255(y + d.b + o.b));
+}
+
+inline uint16_t yuvPixel(int y, ChromaDelta d) {
+    return pack565(clamp255(y + d.r), clamp255(y - d.g), clamp255(y + d.b));
+}
+
+}  // namespace pixkit

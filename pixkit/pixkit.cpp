@@ -1,2 +1,0 @@
-// Frame functions arrive family by family.
-namespace pixkit_internal {}

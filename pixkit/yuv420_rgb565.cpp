@@ -1,0 +1,225 @@
+// YUV 4:2:0 to RGB565 with the four destination walks.
+#include "pixkit.h"
+#include "pixel.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace pixkit {
+namespace {
+
+// One row pair of 2 x 2 blocks into two destination rows; kReverse stores the
+// pixels right to left (the half turn), kDithered adds the 2 x 2 dither.
+template <bool kDithered, bool kReverse>
+void convertRowPair(const uint8_t* __restrict y0, const uint8_t* __restrict y1, const uint8_t* __restrict u,
+                    const uint8_t* __restrict v, uint16_t* __restrict out0, uint16_t* __restrict out1,
+                    int width) {
+    const int blocks = width >> 1;
+    for (int k = 0; k < blocks; ++k) {
+        const ChromaDelta d = chromaDelta(u[k], v[k]);
+        const int a = kReverse ? width - 1 - 2 * k : 2 * k;
+        const int b = kReverse ? a - 1 : a + 1;
+        if constexpr (kDithered) {
+            out0[a] = yuvPixel(y0[2 * k], d, kDither[0][0]);
+            out0[b] = yuvPixel(y0[2 * k + 1], d, kDither[0][1]);
+            out1[a] = yuvPixel(y1[2 * k], d, kDither[1][0]);
+            out1[b] = yuvPixel(y1[2 * k + 1], d, kDither[1][1]);
+        } else {
+            out0[a] = yuvPixel(y0[2 * k], d);
+            out0[b] = yuvPixel(y0[2 * k + 1], d);
+            out1[a] = yuvPixel(y1[2 * k], d);
+            out1[b] = yuvPixel(y1[2 * k + 1], d);
+        }
+    }
+}
+
+// Two destination pixels side by side as one word, the lower address first.
+inline uint32_t pixelPair(uint16_t first, uint16_t second) {
+    if constexpr (std::endian::native == std::endian::little)
+        return uint32_t(first) | (uint32_t(second) << 16);
+    else
+        return uint32_t(second) | (uint32_t(first) << 16);
+}
+
+// One row pair into words holding the column's two pixels as they lie side by
+// side in a turned destination row: top row first for the quarter turn,
+// bottom row first for the three-quarter turn (which also dithers).
+template <bool kThreeQuarter>
+void convertRowPairToColumns(const uint8_t* __restrict y0, const uint8_t* __restrict y1,
+                             const uint8_t* __restrict u, const uint8_t* __restrict v,
+                             uint32_t* __restrict out, int width) {
+    const int blocks = width >> 1;
+    for (int k = 0; k < blocks; ++k) {
+        const ChromaDelta d = chromaDelta(u[k], v[k]);
+        if constexpr (kThreeQuarter) {
+            out[2 * k] = pixelPair(yuvPixel(y1[2 * k], d, kDither[1][0]), yuvPixel(y0[2 * k], d, kDither[0][0]));
+            out[2 * k + 1] =
+                pixelPair(yuvPixel(y1[2 * k + 1], d, kDither[1][1]), yuvPixel(y0[2 * k + 1], d, kDither[0][1]));
+        } else {
+            out[2 * k] = pixelPair(yuvPixel(y0[2 * k], d), yuvPixel(y1[2 * k], d));
+            out[2 * k + 1] = pixelPair(yuvPixel(y0[2 * k + 1], d), yuvPixel(y1[2 * k + 1], d));
+        }
+    }
+}
+
+// The clipped, even-sized source window.
+struct Window {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    int lumaStride;
+    int chromaStride;
+    int width;   // even
+    int height;  // even
+    const uint8_t* lumaRow(int i) const { return y + i * lumaStride; }
+    const uint8_t* uRow(int pair) const { return u + pair * chromaStride; }
+    const uint8_t* vRow(int pair) const { return v + pair * chromaStride; }
+};
+
+struct Dest {
+    uint16_t* base;  // pixel (dstX, dstY)
+    int stride;
+    uint16_t* row(int r) const { return base + r * stride; }
+};
+
+// Rows reversed: source row 0 lands in the window's last destination row. An
+// odd clipped width repeats the last converted column once more.
+void walkUpright(const Window& win, const Dest& dst, bool oddColumn) {
+    const int w = win.width;
+    const int h = win.height;
+    for (int i = 0; i < h; i += 2) {
+        uint16_t* out0 = dst.row(h - 1 - i);
+        uint16_t* out1 = dst.row(h - 2 - i);
+        convertRowPair<false, false>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i / 2), win.vRow(i / 2), out0,
+                                     out1, w);
+        if (oddColumn) {
+            out0[w] = out0[w - 1];
+            out1[w] = out1[w - 1];
+        }
+    }
+}
+
+// Columns reversed, dithered. Converting a short run forward and then storing
+// it reversed keeps both loops simple enough for the vectoriser.
+constexpr int kRunPixels = 128;
+
+void walkHalfTurn(const Window& win, const Dest& dst) {
+    uint16_t run0[kRunPixels];
+    uint16_t run1[kRunPixels];
+    for (int i = 0; i < win.height; i += 2) {
+        uint16_t* __restrict out0 = dst.row(i);
+        uint16_t* __restrict out1 = dst.row(i + 1);
+        for (int j0 = 0; j0 < win.width; j0 += kRunPixels) {
+            const int n = std::min(kRunPixels, win.width - j0);
+            convertRowPair<true, false>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
+                                        win.vRow(i / 2) + j0 / 2, run0, run1, n);
+            uint16_t* __restrict end0 = out0 + win.width - 1 - j0;
+            uint16_t* __restrict end1 = out1 + win.width - 1 - j0;
+            for (int x = 0; x < n; ++x) end0[-x] = run0[x];
+            for (int x = 0; x < n; ++x) end1[-x] = run1[x];
+        }
+    }
+}
+
+// The quarter turns: source rows become destination columns. Converting a band
+// of row pairs into a small tile first lets every destination row be written
+// in one contiguous run instead of two pixels per row per pair.
+constexpr int kBandPairs = 16;
+constexpr int kTileColumns = 64;
+
+template <bool kThreeQuarter>
+void walkTurned(const Window& win, const Dest& dst) {
+    const int w = win.width;
+    const int pairs = win.height / 2;
+    uint32_t tile[kBandPairs][kTileColumns];
+    for (int p0 = 0; p0 < pairs; p0 += kBandPairs) {
+        const int np = std::min(kBandPairs, pairs - p0);
+        for (int c0 = 0; c0 < w; c0 += kTileColumns) {
+            const int nc = std::min(kTileColumns, w - c0);
+            for (int q = 0; q < np; ++q) {
+                const int i = 2 * (p0 + q);
+                convertRowPairToColumns<kThreeQuarter>(win.lumaRow(i) + c0, win.lumaRow(i + 1) + c0,
+                                                       win.uRow(i / 2) + c0 / 2, win.vRow(i / 2) + c0 / 2, tile[q],
+                                                       nc);
+            }
+            if (np == kBandPairs) {
+                // Full band: transpose the tile into destination order in a
+                // loop the vectoriser turns into interleaves, then copy runs.
+                uint32_t runs[kTileColumns][kBandPairs];
+                for (int c = 0; c < nc; ++c)
+                    for (int q = 0; q < kBandPairs; ++q)
+                        runs[c][kThreeQuarter ? kBandPairs - 1 - q : q] = tile[q][c];
+                for (int c = 0; c < nc; ++c) {
+                    const int j = c0 + c;
+                    uint16_t* out = kThreeQuarter ? dst.row(w - 1 - j) + win.height - 2 * (p0 + kBandPairs)
+                                                  : dst.row(j) + 2 * p0;
+                    std::memcpy(out, runs[c], sizeof(runs[c]));
+                }
+                continue;
+            }
+            for (int c = 0; c < nc; ++c) {
+                const int j = c0 + c;
+                if constexpr (kThreeQuarter) {
+                    // Pair p lands at columns h - 2 - 2p, h - 1 - 2p of row w - 1 - j.
+                    uint16_t* out = dst.row(w - 1 - j) + win.height - 2 - 2 * p0;
+                    for (int q = 0; q < np; ++q) std::memcpy(out - 2 * q, &tile[q][c], sizeof(uint32_t));
+                } else {
+                    uint16_t* out = dst.row(j) + 2 * p0;
+                    for (int q = 0; q < np; ++q) std::memcpy(out + 2 * q, &tile[q][c], sizeof(uint32_t));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pixkit
+
+using namespace pixkit;
+
+extern "C" PIXKIT_API int32_t gYUV420toBGR565TopDown_Rotate(const ImageFrame* src, uint16_t* dst, uint16_t srcX,
+                                                            uint16_t srcY, uint16_t width, uint16_t height,
+                                                            uint16_t dstX, uint16_t dstY, uint16_t dstStride,
+                                                            uint16_t dstHeight, uint8_t rotation) {
+    if (!dst || !src || !src->y || !src->u || !src->v || rotation > 3) return -1;
+    const int fw = src->width;
+    const int fh = src->height;
+    const int sx = srcX & ~1;
+    const int sy = srcY & ~1;
+    // A window starting outside the frame or the destination has no sound clip.
+    if (sx > fw || sy > fh || dstX > dstStride || dstY > dstHeight) return -1;
+    const bool turned = rotation & 1;
+    const int roomAcross = turned ? dstHeight - dstY : dstStride - dstX;
+    const int roomDown = turned ? dstStride - dstX : dstHeight - dstY;
+    const int w = std::min({int(width), fw - sx, roomAcross});
+    const int h = std::min({int(height), fh - sy, roomDown});
+
+    const int chromaStride = fw / 2;
+    const Window win{src->y + sy * fw + sx,
+                     src->u + (sy / 2) * chromaStride + sx / 2,
+                     src->v + (sy / 2) * chromaStride + sx / 2,
+                     fw,
+                     chromaStride,
+                     w & ~1,
+                     h & ~1};
+    if (win.width == 0 || win.height == 0) return 0;
+    const Dest out{dst + dstY * dstStride + dstX, dstStride};
+
+    switch (rotation) {
+    case 0: {
+        const bool oddColumn = w & 1;
+        walkUpright(win, out, oddColumn);
+        if (h & 1) {
+            // The extra bottom row repeats the row above it (source row 0).
+            uint16_t* extra = out.row(win.height);
+            std::memcpy(extra, extra - dstStride, sizeof(uint16_t) * (win.width + (oddColumn ? 1 : 0)));
+        }
+        break;
+    }
+    case 1: walkTurned<false>(win, out); break;
+    case 2: walkHalfTurn(win, out); break;
+    default: walkTurned<true>(win, out); break;
+    }
+    return 0;
+}
