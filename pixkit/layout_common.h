@@ -7,7 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pixkit.h"
+
 namespace pixkit_layout {
+
+// A frame whose planes are all there (or just its luma plane).
+inline bool planesPresent(const ImageFrame* f, bool chroma = true) {
+    return f && f->y && (!chroma || (f->u && f->v));
+}
 
 // --- RGB565 to YUV ---------------------------------------------------------
 

@@ -84,10 +84,6 @@ void turn422ChromaAnticlockwise(const uint8_t* s, uint8_t* d, int w, int h) {
     for (int cx = 0; cx < dcw; ++cx) storeColumnDoubled(rowOf(s, cw, 2 * cx), cw, lastRow + cx, -dcw);
 }
 
-bool planesPresent(const ImageFrame* f, bool chroma) {
-    return f && f->y && (!chroma || (f->u && f->v));
-}
-
 // --- RGB window turns -----------------------------------------------------------
 
 struct TurnWindow {

@@ -11,8 +11,6 @@ namespace {
 
 using std::ptrdiff_t;
 
-bool planesPresent(const ImageFrame* f) { return f && f->y && f->u && f->v; }
-
 template <typename T>
 T* rowOf(T* p, int stride, int r) {
     return p + static_cast<ptrdiff_t>(r) * stride;
