@@ -173,9 +173,9 @@ bool prepareMediaObjectInput(const StreamInput& in, MediaObjectInput* out, std::
     return true;
 }
 
-bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, DecodedAudio* out,
+bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, MediaObjectAudio* out,
                            std::string* error, const DecodeProgress& progress) {
-    *out = DecodedAudio{};
+    *out = MediaObjectAudio{};
     if (inputBufferSize == 0) {
         *error = "input buffer size 0";
         return false;

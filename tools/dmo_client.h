@@ -12,7 +12,7 @@
 
 #include "stream_input.h"
 
-struct DecodedAudio {
+struct MediaObjectAudio {
     std::vector<int16_t> pcm; // interleaved
     int32_t sampleRate = 0;
     int32_t channels = 0;
@@ -44,5 +44,5 @@ using DecodeProgress = std::function<void(size_t done, size_t total)>;
 // probe); otherwise {0000A106-...} (configuration only). Frames that fail
 // to decode are counted, not fatal. Returns false with *error when the
 // media object cannot be found, created or configured.
-bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, DecodedAudio* out,
+bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, MediaObjectAudio* out,
                            std::string* error, const DecodeProgress& progress = nullptr);

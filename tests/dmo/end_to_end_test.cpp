@@ -75,7 +75,7 @@ TEST_F(EndToEnd, EveryBufferSizeFromTheLargestFrameUpGivesTheApiOutput) {
     const ApiDecode api = decodeWithApi(mi, false);
     const size_t from = api.maxFrame ? api.maxFrame : 700;
     for (size_t size = from; size < from + 400; size += 1) {
-        DecodedAudio dmo;
+        MediaObjectAudio dmo;
         ASSERT_TRUE(decodeWithMediaObject(s, size, false, &dmo, &err)) << err;
         ASSERT_EQ(dmo.pcm, api.pcm) << "buffer size " << size;
     }
@@ -91,7 +91,7 @@ TEST_F(EndToEnd, AFrameSplitAtEveryByteOffsetDecodesAsUnsplit) {
     const ApiDecode api = decodeWithApi(mi, false);
     // Two buffers whose boundary falls at each byte of the first frames.
     for (size_t cut = 1; cut < mi.payload.size(); ++cut) {
-        DecodedAudio dmo;
+        MediaObjectAudio dmo;
         ASSERT_TRUE(decodeWithMediaObject(s, std::max(cut, mi.payload.size() - cut), false, &dmo, &err)) << err;
         ASSERT_EQ(dmo.pcm, api.pcm) << "cut at " << cut;
     }
@@ -114,7 +114,7 @@ TEST_F(EndToEnd, OtherFormsGiveTheApiOutput) {
         if (!prepareMediaObjectInput(s, &mi, &err)) continue;
         const ApiDecode api = decodeWithApi(mi, c.probe);
         for (size_t size : {api.maxFrame + 1, api.maxFrame + 333, size_t{4096}}) {
-            DecodedAudio dmo;
+            MediaObjectAudio dmo;
             const bool ok = decodeWithMediaObject(s, std::max<size_t>(size, 1600), c.probe, &dmo, &err);
             if (!ok && api.rate == 0) continue; // both refuse the configuration
             ASSERT_TRUE(ok) << c.name << ": " << err;
@@ -129,7 +129,7 @@ TEST_F(EndToEnd, DamagedStreamsNeverCrash) {
     for (const char* name : {"lc_ff_44100_st_is.dmg-trunc.adts", "he_fdk_48000_st.dmg-sbrflips.adts"}) {
         StreamInput s = load(name);
         for (size_t size : {size_t{1}, size_t{97}, size_t{1500}, size_t{10000}}) {
-            DecodedAudio dmo;
+            MediaObjectAudio dmo;
             std::string err;
             decodeWithMediaObject(s, size, true, &dmo, &err);
             decodeWithMediaObject(s, size, false, &dmo, &err);
@@ -143,7 +143,7 @@ TEST_F(EndToEnd, DamagedStreamsNeverCrash) {
         seed = seed * 1664525u + 1013904223u;
         s.bytes[i] = static_cast<uint8_t>(seed >> 24);
     }
-    DecodedAudio dmo;
+    MediaObjectAudio dmo;
     std::string err;
     decodeWithMediaObject(s, 300, false, &dmo, &err);
     SUCCEED();
