@@ -131,7 +131,8 @@ TEST(Registration, UnregisterLeavesNoneOfItsKeys) {
 
 TEST(Registration, ARegistrationInOneProcessServesActivationInAnother) {
     TempRegistry reg;
-    const std::string cmd = std::string(SONADEC_REGSVR) + " " + SONADEC_MODULE + " > /dev/null";
+    const std::string tool = std::string(SONADEC_TOOL_RUNNER) + " " + SONADEC_REGSVR;
+    const std::string cmd = tool + " " + SONADEC_MODULE + " > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     IMediaObject* mo = nullptr;
@@ -140,7 +141,7 @@ TEST(Registration, ARegistrationInOneProcessServesActivationInAnother) {
               S_OK);
     if (mo) mo->Release();
     CoUninitialize();
-    const std::string undo = std::string(SONADEC_REGSVR) + " -u " + SONADEC_MODULE + " > /dev/null";
+    const std::string undo = tool + " -u " + SONADEC_MODULE + " > /dev/null";
     ASSERT_EQ(std::system(undo.c_str()), 0);
     HKEY k;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{2EEEA175-54F6-4358-82A1-41C6051CF2E4}", 0, KEY_READ, &k),
