@@ -226,11 +226,15 @@ void modelDownBy2(const uint8_t* S, int sw, uint8_t* D, int dw, int dh, int cx, 
         }
 }
 
-void modelDownTo3by4(const uint8_t* S, int sw, uint8_t* D, int dw, int dh, int cx, int cy) {
+void modelDownTo3by4(const uint8_t* S, int sw, int sh, uint8_t* D, int dw, int dh, int cx, int cy) {
     for (int y = 0; y < dh; ++y)
         for (int x = 0; x < dw; ++x) {
             const int br = 4 * (y / 3), bc = 4 * (x / 3);
-            auto s = [&](int row, int col) { return int(S[(cy + br + row) * sw + cx + bc + col]); };
+            // A partial block's unused taps may lie outside the plane.
+            auto s = [&](int row, int col) {
+                const int r = cy + br + row, c = cx + bc + col;
+                return r < sh && c < sw ? int(S[r * sw + c]) : 0;
+            };
             const int a0 = s(0, 0), a1 = s(0, 1), a2 = s(0, 2), a3 = s(0, 3);
             const int b0 = s(1, 0), b1 = s(1, 1), b2 = s(1, 2), b3 = s(1, 3);
             const int c0 = s(2, 0), c1 = s(2, 1), c2 = s(2, 2), c3 = s(2, 3);
@@ -378,9 +382,9 @@ TEST(ScaleFixed, MatchModelOnRandomFrames) {
             ok = fits(ext3(dW), ext3(dH), W, H, cy) && dw2 > 0 && dh2 > 0 &&
                  fits(ext3(dw2), ext3(dh2), w2, h2, cy / 2);
             if (ok) {
-                modelDownTo3by4(s.y.data.get(), W, want.y.data(), dW, dH, 0, cy);
-                modelDownTo3by4(s.u.data.get(), w2, want.u.data(), dw2, dh2, 0, cy / 2);
-                modelDownTo3by4(s.v.data.get(), w2, want.v.data(), dw2, dh2, 0, cy / 2);
+                modelDownTo3by4(s.y.data.get(), W, H, want.y.data(), dW, dH, 0, cy);
+                modelDownTo3by4(s.u.data.get(), w2, h2, want.u.data(), dw2, dh2, 0, cy / 2);
+                modelDownTo3by4(s.v.data.get(), w2, h2, want.v.data(), dw2, dh2, 0, cy / 2);
             }
             gScaleCroppedFrame_downto3by3(&s.desc, &d.desc, 0, cy);
             break;
