@@ -77,7 +77,7 @@ struct ModelChannel {
     std::vector<double> overlap = std::vector<double>(1024, 0.0);
     int prevShape = 0;
 
-    std::vector<double> frame(const std::vector<int32_t>& spec, int seq, int shape) {
+    std::vector<double> frame(const std::vector<int32_t>& spectrum, int seq, int shape) {
         const Windows& w = windows();
         std::vector<double> out(2048, 0.0);
         if (seq == kEightShort) {
@@ -87,7 +87,7 @@ struct ModelChannel {
                 for (int n = 0; n < 256; ++n) {
                     double x = 0;
                     for (int k = 0; k < 128; ++k)
-                        x += spec[128 * b + k] / 8.0 *
+                        x += spectrum[128 * b + k] / 8.0 *
                              std::cos(2 * M_PI / 256 * (n + 64.5) * (k + 0.5));
                     x *= 2.0 / 256;
                     const double win = n < 128 ? rise[n] : fall[255 - n];
@@ -115,7 +115,7 @@ struct ModelChannel {
                 for (int k = 0; k < 1024; ++k) {
                     // angle = 2 pi / 2048 (n + 512.5)(k + 1/2), reduced exactly
                     const int64_t m = static_cast<int64_t>(2 * n + 1025) * (2 * k + 1) % 8192;
-                    x += spec[k] / 8.0 * std::cos(M_PI * m / 4096);
+                    x += spectrum[k] / 8.0 * std::cos(M_PI * m / 4096);
                 }
                 out[n] = x * (2.0 / 2048) * win[n];
             }
@@ -135,9 +135,9 @@ struct FixedChannel {
     std::vector<int32_t> scratch = std::vector<int32_t>(2048, 0);
     int prevShape = 0;
 
-    std::vector<int16_t> frame(std::vector<int32_t> spec, int seq, int shape, int stride = 1) {
+    std::vector<int16_t> frame(std::vector<int32_t> spectrum, int seq, int shape, int stride = 1) {
         std::vector<int16_t> pcm(1024 * stride, 0x5555);
-        synthesiseChannel(prevShape, seq, shape, spec.data(), scratch.data(), overlap.data(),
+        synthesiseChannel(prevShape, seq, shape, spectrum.data(), scratch.data(), overlap.data(),
                           pcm.data(), stride);
         prevShape = shape;
         std::vector<int16_t> out(1024);
@@ -170,9 +170,9 @@ TEST(Filterbank, MatchesModelAcrossWindowSequencesAndShapes) {
     double worst = 0, sumSq = 0;
     int count = 0;
     for (int f = 0; f < 7; ++f) {
-        const auto spec = randomSpectrum(rng, seqs[f] == kEightShort ? 1 << 19 : 1 << 20);
-        const auto got = fixed.frame(spec, seqs[f], shapes[f]);
-        const auto want = model.frame(spec, seqs[f], shapes[f]);
+        const auto spectrum = randomSpectrum(rng, seqs[f] == kEightShort ? 1 << 19 : 1 << 20);
+        const auto got = fixed.frame(spectrum, seqs[f], shapes[f]);
+        const auto want = model.frame(spectrum, seqs[f], shapes[f]);
         double peak = 0, offset = 0;
         for (int n = 0; n < 1024; ++n) {
             offset += (got[n] - want[n]) / 1024.0;

@@ -69,12 +69,12 @@ IcsState longIcs(int32_t sf, uint8_t cb = 1) {
 
 TEST(InverseQuantise, ExactExamples) {
     const uint16_t off[2] = {0, 4};
-    int32_t spec[4] = {1, -1, 8, 0};
+    int32_t quantised[4] = {1, -1, 8, 0};
     IcsState ics = longIcs(100);
-    inverseQuantise(&ics, 1, off, spec);
-    EXPECT_EQ(spec[0], 7);
-    EXPECT_EQ(spec[1], -7);
-    EXPECT_EQ(spec[3], 0);
+    inverseQuantise(&ics, 1, off, quantised);
+    EXPECT_EQ(quantised[0], 7);
+    EXPECT_EQ(quantised[1], -7);
+    EXPECT_EQ(quantised[3], 0);
 
     // Scale factor 164: shift 0, gain one unit below 1.0 on pow43[8] = 8388607.
     int32_t spec2[4] = {8, 0, 0, 0};
@@ -98,17 +98,17 @@ TEST(InverseQuantise, MatchesPowerLawOverTheWholeRange) {
     const uint16_t off[2] = {0, 64};
     for (int32_t sf : {60, 100, 123, 164, 200}) {
         for (int32_t base : {0, 200, 1000, 4000, 8128}) {
-            std::vector<int32_t> spec(64);
-            for (int i = 0; i < 64; ++i) spec[i] = (i & 1 ? -1 : 1) * (base + i);
-            const std::vector<int32_t> q = spec;
+            std::vector<int32_t> quantised(64);
+            for (int i = 0; i < 64; ++i) quantised[i] = (i & 1 ? -1 : 1) * (base + i);
+            const std::vector<int32_t> q = quantised;
             IcsState ics = longIcs(sf, 11);
-            inverseQuantise(&ics, 1, off, spec.data());
+            inverseQuantise(&ics, 1, off, quantised.data());
             for (int i = 0; i < 64; ++i) {
                 const double a = std::abs(q[i]);
                 const double want = (q[i] < 0 ? -1 : 1) * std::pow(a, 4.0 / 3.0) *
                                     std::pow(2.0, (sf - 100) / 4.0) * 8.0;
                 if (std::fabs(want) >= 2147483648.0) continue; // beyond the coefficient range
-                EXPECT_NEAR(spec[i], want, std::fabs(want) * (a < 256 ? 2e-6 : 4e-5) + 2.0) << sf << " q " << q[i];
+                EXPECT_NEAR(quantised[i], want, std::fabs(want) * (a < 256 ? 2e-6 : 4e-5) + 2.0) << sf << " q " << q[i];
             }
         }
     }
@@ -126,13 +126,13 @@ TEST(Pulses, GrowMagnitudeAndStopAtTheFrameEnd) {
     ics.pulse.amp[1] = 5;
     ics.pulse.amp[2] = 4;
     const uint16_t off[3] = {0, 1000, 1024};
-    std::vector<int32_t> spec(1024, 0);
-    spec[1003] = -1;
-    applyPulses(&ics, spec.data(), off);
-    EXPECT_EQ(spec[1003], -8); // -1 - 2, then - 5
+    std::vector<int32_t> quantised(1024, 0);
+    quantised[1003] = -1;
+    applyPulses(&ics, quantised.data(), off);
+    EXPECT_EQ(quantised[1003], -8); // -1 - 2, then - 5
     for (int i = 0; i < 1024; ++i)
         if (i != 1003) {
-            EXPECT_EQ(spec[i], 0); // the third pulse lies past line 1023
+            EXPECT_EQ(quantised[i], 0); // the third pulse lies past line 1023
         }
 }
 
@@ -144,19 +144,19 @@ TEST(ReorderShortWindows, GroupOrderToWindowOrder) {
     ics.windowGroupLength[1] = 3;
     ics.windowGroupLength[2] = 3;
     const uint16_t off[3] = {0, 16, 128};
-    std::vector<int32_t> spec(1024), scratch(1024);
+    std::vector<int32_t> quantised(1024), scratch(1024);
     // Each value encodes (window, line) at its group-interleaved position.
     int32_t pos = 0, window = 0;
     for (int g = 0; g < 3; ++g) {
         const int len = ics.windowGroupLength[g];
         for (int k = 0; k < 2; ++k)
             for (int w = 0; w < len; ++w)
-                for (int l = off[k]; l < off[k + 1]; ++l) spec[pos++] = (window + w) * 1000 + l;
+                for (int l = off[k]; l < off[k + 1]; ++l) quantised[pos++] = (window + w) * 1000 + l;
         window += len;
     }
-    reorderShortWindows(&ics, 2, off, spec.data(), scratch.data());
+    reorderShortWindows(&ics, 2, off, quantised.data(), scratch.data());
     for (int w = 0; w < 8; ++w)
-        for (int l = 0; l < 128; ++l) ASSERT_EQ(spec[128 * w + l], w * 1000 + l);
+        for (int l = 0; l < 128; ++l) ASSERT_EQ(quantised[128 * w + l], w * 1000 + l);
 }
 
 struct PnsFixture {
@@ -284,15 +284,15 @@ TEST(Drc, GainAgainstTheFormulaAndBounded) {
     drc.dynRngCtl[0] = 24;
     drc.dynRngSgn[1] = 0;
     drc.dynRngCtl[1] = 40;
-    std::vector<int32_t> spec(1024, 1 << 24);
+    std::vector<int32_t> quantised(1024, 1 << 24);
     drc.bandTop[1] = 3;
-    applyDrc(&drc, spec.data());
+    applyDrc(&drc, quantised.data());
     // 2^((prog_ref_level +- dyn_rng_ctl - 168) / 24), both in steps of 4.
     const double g0 = std::pow(2.0, ((84 / 4) * 4 + ((168 - 24) / 4) * 4) / 24.0 - 14);
     const double g1 = std::pow(2.0, ((84 / 4) * 4 + ((168 + 40) / 4) * 4) / 24.0 - 14);
-    for (int i = 0; i < 8; ++i) EXPECT_NEAR(spec[i], (1 << 24) * g0, 16.0);
-    for (int i = 8; i < 16; ++i) EXPECT_NEAR(spec[i], (1 << 24) * g1, 16.0);
-    for (int i = 16; i < 1024; ++i) EXPECT_EQ(spec[i], 1 << 24);
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(quantised[i], (1 << 24) * g0, 16.0);
+    for (int i = 8; i < 16; ++i) EXPECT_NEAR(quantised[i], (1 << 24) * g1, 16.0);
+    for (int i = 16; i < 1024; ++i) EXPECT_EQ(quantised[i], 1 << 24);
 
     // Boost beyond unity is held just below 1.0 instead of overflowing.
     drc.numBands = 1;
@@ -432,12 +432,12 @@ TEST(Ltp, PredictionOfASteadyToneIsAddedInUsedBandsOnly) {
     ics.ltp.lag = 1024;
     ics.ltp.coef = 4;
     for (int b = 0; b < 20; ++b) ics.ltp.longUsed[b] = 1;
-    std::vector<int32_t> spec(1024, 0);
-    applyLtp(&d, &ics, spec.data(), 0);
+    std::vector<int32_t> quantised(1024, 0);
+    applyLtp(&d, &ics, quantised.data(), 0);
     const uint16_t* off = longOffsets(4);
     int32_t peak = 0;
-    for (int i = 0; i < off[20]; ++i) peak = std::max(peak, std::abs(spec[i]));
-    for (int i = off[20]; i < 1024; ++i) ASSERT_EQ(spec[i], 0);
+    for (int i = 0; i < off[20]; ++i) peak = std::max(peak, std::abs(quantised[i]));
+    for (int i = off[20]; i < 1024; ++i) ASSERT_EQ(quantised[i], 0);
     EXPECT_GT(peak, 1 << 20);
 }
 
