@@ -60,6 +60,62 @@ PIXKIT_API void gScaleRGB565CroppedFrame(const uint16_t* src, uint16_t* dst, int
                                          int32_t srcHeight, int32_t dstWidth, int32_t dstHeight,
                                          int32_t cropX, int32_t cropY, int32_t cropW, int32_t cropH);
 
+/* Other YUV to RGB conversions. Each uses fixed-point coefficients for
+ * ITU-R BT.601 or BT.709 colour; the RGB565 outputs dither as the display
+ * conversion's codes 2 and 3 do. */
+
+/* Planar 4:2:0 (or 4:2:2) window to RGB565 rows in memory order: code 0
+ * upright, 1 and 3 the clockwise and anticlockwise quarter turns, 2 the half
+ * turn. Clipped sizes are rounded down to even. gYUV420toRGB16Rotate returns 1
+ * after converting, gYUV422toRGB16Rotate 0; both return -1 for a null pointer,
+ * a rotation above 3 or a window starting outside the frame or destination. */
+PIXKIT_API int32_t gYUV420toRGB16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int32_t dstHeight,
+                                        int32_t dstX, int32_t dstY, int32_t srcX, int32_t srcY, int32_t width,
+                                        int32_t height, int32_t rotation);
+PIXKIT_API int32_t gYUV422toRGB16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int32_t dstHeight,
+                                        int32_t dstX, int32_t dstY, int32_t srcX, int32_t srcY, int32_t width,
+                                        int32_t height, int32_t rotation);
+
+/* Planar 4:2:2 with the walks of gYUV420toBGR565TopDown_Rotate; for rotations
+ * 1 and 3 dstHeight is the destination row length and dstStride the number of
+ * rows. */
+PIXKIT_API int32_t gYUV422HPlanartoBGR565TopDown_Rotate(const ImageFrame* src, uint16_t* dst, uint16_t srcX,
+                                                        uint16_t srcY, uint16_t width, uint16_t height,
+                                                        uint16_t dstX, uint16_t dstY, uint16_t dstStride,
+                                                        uint16_t dstHeight, uint8_t rotation);
+
+/* Whole frames from the source's top-left into packed rows of `width` rounded
+ * down to even pixels; topDown (low 8 bits) zero writes the rows bottom-up. */
+PIXKIT_API void gPvYUV420toRGB565TopDown(const ImageFrame* src, uint16_t* dst, int32_t width, int32_t height,
+                                         int32_t topDown);
+PIXKIT_API void gPvYUV420toRGB888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                         int32_t topDown); /* bytes R, G, B */
+PIXKIT_API void gYUV422HPlanartoBGR888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                              int32_t topDown); /* bytes B, G, R */
+PIXKIT_API void gYUV422HPlanartoRGB888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                              int32_t topDown); /* the same function */
+
+/* Whole 4:2:0 frame to B, G, R bytes, rows of dstStride bytes. Returns 0, or -1
+ * for a null pointer or dstStride < 3 x width. */
+PIXKIT_API int32_t gYUV420toBGR24(const ImageFrame* src, uint8_t* dst, int32_t dstStride);
+
+/* Planar 4:4:4 to RGB565 rows of `width` pixels at dst->y. */
+PIXKIT_API void gYUV444toRGB16(const ImageFrame* src, const ImageFrame* dst, int32_t width, int32_t height);
+
+/* Packed 4:2:2 windows (src->y holds the frame, width / 2 groups of 4 bytes a
+ * row) into a dstStride x dstHeight RGB565 buffer, topDown non-zero in memory
+ * order, zero bottom-up. Return 0, or -2 for a null buffer; gVYUYtoRGB565
+ * returns -16 and gYUYVtoRGB565 -1 when topDown is above 1. */
+PIXKIT_API int32_t gUYVYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown);
+PIXKIT_API int32_t gVYUYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown);
+PIXKIT_API int32_t gYUYVtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown);
+
 /* Layout conversions, turns and mirrors */
 
 /* Lossless turns of whole planar frames. rotation: 0 none, 1 quarter turn

@@ -1,0 +1,415 @@
+// The multiplying YUV to RGB conversions: planar 4:2:0, 4:2:2 and 4:4:4 and
+// packed 4:2:2 in three byte orders, to RGB565 or 24-bit pixels. One row
+// kernel converts every layout (the layouts differ only in where a row's luma
+// and chroma bytes lie); the destination walks are row and column steps.
+#include "pixkit.h"
+#include "pixel.h"
+#include "yuv_coefficients.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace pixkit {
+namespace {
+
+// What a member adds to a pixel before clamping.
+enum class Tweak {
+    kNone,
+    kDither,          // the 2 x 2 ordered dither
+    kOddColumnLuma,   // odd columns take Y + 1
+};
+
+struct Rgb565Sink {
+    uint16_t* out;
+    void put(int x, int r, int g, int b) const { out[x] = pack565(r, g, b); }
+};
+
+// Three bytes per pixel, red or blue at the lowest address.
+template <bool kRedFirst>
+struct Rgb24Sink {
+    uint8_t* out;
+    void put(int x, int r, int g, int b) const {
+        uint8_t* p = out + 3 * x;
+        p[0] = uint8_t(kRedFirst ? r : b);
+        p[1] = uint8_t(g);
+        p[2] = uint8_t(kRedFirst ? b : r);
+    }
+};
+
+// `pairs` 2-pixel groups of one row. Planar rows step one byte per luma and
+// per chroma sample; packed 4:2:2 rows two and four.
+template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, class Sink>
+void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
+                int pairs, int rowParity, Sink sink) {
+    const Dither* offsets = kDither[rowParity];
+    for (int k = 0; k < pairs; ++k) {
+        const ChromaDelta d = chromaDeltaQ14<kSet>(cb[k * kChromaStep], cr[k * kChromaStep]);
+        for (int c = 0; c < 2; ++c) {
+            int luma = y[(2 * k + c) * kLumaStep];
+            Dither o{0, 0, 0};
+            if constexpr (kTweak == Tweak::kDither) o = offsets[c];
+            if constexpr (kTweak == Tweak::kOddColumnLuma) luma += c;
+            sink.put(2 * k + c, clamp255(luma + d.r + o.r), clamp255(luma - d.g + o.g), clamp255(luma + d.b + o.b));
+        }
+    }
+}
+
+// Rows of a clipped source window: row i's luma at y + i * lumaStride, its
+// chroma in row i >> chromaRowShift. Packed frames point all three at the
+// same row, offset by the byte order.
+struct SourceWindow {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    ptrdiff_t lumaStride;
+    ptrdiff_t chromaStride;
+    int chromaRowShift;  // 1 for 4:2:0, 0 otherwise
+    int width;           // even
+    int height;          // even
+    const uint8_t* lumaRow(int i) const { return y + i * lumaStride; }
+    const uint8_t* uRow(int i) const { return u + (i >> chromaRowShift) * chromaStride; }
+    const uint8_t* vRow(int i) const { return v + (i >> chromaRowShift) * chromaStride; }
+};
+
+SourceWindow planarWindow(const ImageFrame& f, int x, int y, int w, int h, bool yuv422) {
+    const ptrdiff_t cs = f.width / 2;
+    const ptrdiff_t chromaRow = yuv422 ? y : y / 2;
+    return {f.y + ptrdiff_t(y) * f.width + x, f.u + chromaRow * cs + x / 2, f.v + chromaRow * cs + x / 2,
+            f.width, cs, yuv422 ? 0 : 1, w & ~1, h & ~1};
+}
+
+// Window offset (i, j) is stored at origin + i * rowStep + j * colStep.
+struct Walk {
+    uint16_t* origin;
+    ptrdiff_t rowStep;
+    ptrdiff_t colStep;
+    uint16_t* at(int i, int j) const { return origin + i * rowStep + j * colStep; }
+};
+
+// Rows stay in memory order; codes 1 and 3 are the clockwise and
+// anticlockwise quarter turns of a top-down picture.
+Walk topDownWalk(int code, uint16_t* o, ptrdiff_t stride, int w, int h) {
+    switch (code) {
+    case 0: return {o, stride, 1};
+    case 1: return {o + (h - 1), -1, stride};
+    case 2: return {o + (h - 1) * stride + (w - 1), -stride, -1};
+    default: return {o + (w - 1) * stride, 1, -stride};
+    }
+}
+
+// The display buffer's walks: code 0 reverses the rows (an upright picture
+// in a bottom-up buffer), codes 1 and 3 are its quarter turns.
+Walk bottomUpWalk(int code, uint16_t* o, ptrdiff_t stride, int w, int h) {
+    switch (code) {
+    case 0: return {o + (h - 1) * stride, -stride, 1};
+    case 1: return {o, 1, stride};
+    case 2: return {o + (w - 1), stride, -1};
+    default: return {o + (h - 1) + (w - 1) * stride, -1, -stride};
+    }
+}
+
+// Converts the window into 16-bit pixels along the walk. Rows land straight in
+// the destination when the walk keeps them left to right; otherwise a short
+// run is converted and then stored along the walk.
+template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
+void convertTo565(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+    constexpr int kRun = 256;
+    uint16_t run[kRun];
+    for (int i = 0; i < win.height; ++i) {
+        const int parity = evenRowDither ? 0 : (i & 1);
+        const uint8_t* y = win.lumaRow(i);
+        const uint8_t* u = win.uRow(i);
+        const uint8_t* v = win.vRow(i);
+        if (walk.colStep == 1) {
+            convertRow<kSet, kTweak, kLumaStep, kChromaStep>(y, u, v, win.width / 2, parity,
+                                                              Rgb565Sink{walk.at(i, 0)});
+            continue;
+        }
+        for (int j0 = 0; j0 < win.width; j0 += kRun) {
+            const int n = std::min(kRun, win.width - j0);
+            convertRow<kSet, kTweak, kLumaStep, kChromaStep>(y + j0 * kLumaStep, u + (j0 / 2) * kChromaStep,
+                                                              v + (j0 / 2) * kChromaStep, n / 2, parity,
+                                                              Rgb565Sink{run});
+            uint16_t* p = walk.at(i, j0);
+            const ptrdiff_t step = walk.colStep;
+            for (int x = 0; x < n; ++x) p[x * step] = run[x];
+        }
+    }
+}
+
+// Window column `to` repeats column `from` in rows 0..rows-1.
+void copyColumn(const Walk& walk, int rows, int to, int from) {
+    for (int i = 0; i < rows; ++i) *walk.at(i, to) = *walk.at(i, from);
+}
+
+// Window row `to` repeats row `from` in columns 0..cols-1.
+void copyRow(const Walk& walk, int cols, int to, int from) {
+    for (int j = 0; j < cols; ++j) *walk.at(to, j) = *walk.at(from, j);
+}
+
+// Room after a start; -1 when the start lies outside (or is negative).
+int roomAfter(int64_t size, int64_t start) { return start < 0 || start > size ? -1 : int(size - start); }
+
+int clippedSize(int64_t wanted, int frameRoom, int destRoom) {
+    return int(std::max<int64_t>(0, std::min<int64_t>({wanted, frameRoom, destRoom})));
+}
+
+// The two top-down RGB16 rotations: bit 0 of the corner (and, for 4:2:2, of
+// the size) is cleared, the clipped sizes are rounded down to even, and
+// windows smaller than 2 x 2 convert nothing.
+template <bool kYuv422>
+int32_t rgb16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int32_t dstHeight, int32_t dstX,
+                    int32_t dstY, int32_t srcX, int32_t srcY, int32_t width, int32_t height, int32_t rotation) {
+    const int code = rotation & 0xFF;
+    if (!dst || !src || !src->y || !src->u || !src->v || code > 3) return -1;
+    srcX &= ~1;
+    srcY &= ~1;
+    if (kYuv422) {
+        width &= ~1;
+        height &= ~1;
+    }
+    const bool turned = code & 1;
+    const int frameW = roomAfter(src->width, srcX);
+    const int frameH = roomAfter(src->height, srcY);
+    const int across = roomAfter(dstStride, dstX);
+    const int down = roomAfter(dstHeight, dstY);
+    if (frameW < 0 || frameH < 0 || across < 0 || down < 0) return -1;
+    const int w = clippedSize(width, frameW, turned ? down : across) & ~1;
+    const int h = clippedSize(height, frameH, turned ? across : down) & ~1;
+    const int32_t ran = kYuv422 ? 0 : 1;
+    if (w < 2 || h < 2) return ran;
+    const SourceWindow win = planarWindow(*src, srcX, srcY, w, h, kYuv422);
+    const Walk walk = topDownWalk(code, dst + ptrdiff_t(dstY) * dstStride + dstX, dstStride, w, h);
+    if (kYuv422)
+        convertTo565<k709, Tweak::kDither, 1, 1>(win, walk, true);
+    else
+        convertTo565<k709, Tweak::kDither, 1, 1>(win, walk, false);
+    return ran;
+}
+
+// The whole-frame conversions read the frame from its top-left; destination
+// rows hold `width` rounded down to even pixels. Top-down, an odd height
+// repeats the last converted row; bottom-up, the first source row lands in
+// row (height rounded down to even) - 1 and an odd last row is left alone.
+struct WholeFrame {
+    int rowLength;  // destination pixels per row
+    int width;      // converted, even
+    int rows;       // converted, even
+    bool extraRow;  // top-down with an odd height: one more row to repeat
+    bool topDown;
+    int firstRow;   // destination row of source row 0
+};
+
+bool wholeFrameOf(const ImageFrame* src, const void* dst, int32_t width, int32_t height, int32_t topDown,
+                  WholeFrame& g) {
+    if (!src || !src->y || !src->u || !src->v || !dst || width < 2 || height < 2) return false;
+    const int w = std::min<int32_t>(width, src->width);
+    const int h = std::min<int32_t>(height, src->height);
+    g.rowLength = width & ~1;
+    g.width = w & ~1;
+    g.rows = h & ~1;
+    g.topDown = (topDown & 0xFF) != 0;
+    g.extraRow = g.topDown && (h & 1);
+    g.firstRow = g.topDown ? 0 : (height & ~1) - 1;
+    return g.width > 0 && g.rows > 0;
+}
+
+template <CoefficientSet kSet, Tweak kTweak, bool kYuv422>
+void wholeFrameTo565(const ImageFrame* src, uint16_t* dst, int32_t width, int32_t height, int32_t topDown) {
+    WholeFrame g;
+    if (!wholeFrameOf(src, dst, width, height, topDown, g)) return;
+    const SourceWindow win = planarWindow(*src, 0, 0, g.width, g.rows, kYuv422);
+    const ptrdiff_t stride = g.rowLength;
+    const Walk walk{dst + g.firstRow * stride, g.topDown ? stride : -stride, 1};
+    convertTo565<kSet, kTweak, 1, 1>(win, walk, false);
+    if (g.extraRow) copyRow(walk, g.width, g.rows, g.rows - 1);
+}
+
+template <CoefficientSet kSet, Tweak kTweak, bool kRedFirst, bool kYuv422>
+void wholeFrameTo24(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height, int32_t topDown) {
+    WholeFrame g;
+    if (!wholeFrameOf(src, dst, width, height, topDown, g)) return;
+    const SourceWindow win = planarWindow(*src, 0, 0, g.width, g.rows, kYuv422);
+    const ptrdiff_t stride = 3 * ptrdiff_t(g.rowLength);
+    const auto row = [&](int i) { return dst + (g.firstRow + (g.topDown ? i : -i)) * stride; };
+    for (int i = 0; i < win.height; ++i)
+        convertRow<kSet, kTweak, 1, 1>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, i & 1,
+                                       Rgb24Sink<kRedFirst>{row(i)});
+    if (g.extraRow) std::memcpy(row(g.rows), row(g.rows - 1), 3 * size_t(g.width));
+}
+
+// Byte offsets of Y0, Cb and Cr within a packed 2-pixel group.
+struct PackedOrder {
+    int y;
+    int cb;
+    int cr;
+};
+inline constexpr PackedOrder kUyvy{1, 0, 2};
+inline constexpr PackedOrder kVyuy{1, 2, 0};
+inline constexpr PackedOrder kYuyv{0, 1, 3};
+
+// A window of a packed 4:2:2 frame (rows of width / 2 groups of 4 bytes) into
+// a dstStride x dstHeight RGB565 buffer, top-down or bottom-up. The corner's
+// column is taken even so that it starts on a group. An odd clipped width
+// repeats each row's last pixel, an odd height the last row.
+template <PackedOrder kOrder>
+void packedTo565(const ImageFrame& src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width, int32_t height,
+                 int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight, int32_t topDown) {
+    srcX &= ~1;
+    const ptrdiff_t rowBytes = ptrdiff_t(src.width / 2) * 4;
+    const int frameW = roomAfter(src.width & ~1, srcX);
+    const int frameH = roomAfter(src.height, srcY);
+    const int across = roomAfter(dstStride, dstX);
+    const int down = roomAfter(dstHeight, dstY);
+    if (frameW < 0 || frameH < 0 || across < 0 || down < 0) return;
+    const int w = clippedSize(width, frameW, across);
+    const int h = clippedSize(height, frameH, down);
+    if (w < 2 || h < 2) return;
+    const uint8_t* row0 = src.y + ptrdiff_t(srcY) * rowBytes + ptrdiff_t(srcX) * 2;
+    const SourceWindow win{row0 + kOrder.y, row0 + kOrder.cb, row0 + kOrder.cr, rowBytes, rowBytes, 0,
+                           w & ~1, h & ~1};
+    const ptrdiff_t stride = dstStride;
+    const Walk walk = (topDown & 0xFF) ? Walk{dst + dstY * stride + dstX, stride, 1}
+                                       : Walk{dst + (dstHeight - 1 - dstY) * stride + dstX, -stride, 1};
+    convertTo565<k709P, Tweak::kDither, 2, 4>(win, walk, false);
+    if (w & 1) copyColumn(walk, win.height, win.width, win.width - 1);
+    if (h & 1) copyRow(walk, w, win.height, win.height - 1);
+}
+
+}  // namespace
+}  // namespace pixkit
+
+using namespace pixkit;
+
+extern "C" {
+
+PIXKIT_API int32_t gYUV420toRGB16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int32_t dstHeight,
+                                        int32_t dstX, int32_t dstY, int32_t srcX, int32_t srcY, int32_t width,
+                                        int32_t height, int32_t rotation) {
+    return rgb16Rotate<false>(src, dst, dstStride, dstHeight, dstX, dstY, srcX, srcY, width, height, rotation);
+}
+
+PIXKIT_API int32_t gYUV422toRGB16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int32_t dstHeight,
+                                        int32_t dstX, int32_t dstY, int32_t srcX, int32_t srcY, int32_t width,
+                                        int32_t height, int32_t rotation) {
+    return rgb16Rotate<true>(src, dst, dstStride, dstHeight, dstX, dstY, srcX, srcY, width, height, rotation);
+}
+
+// The display-buffer walks of the 4:2:0 conversion, from planar 4:2:2. For the
+// quarter turns dstHeight is the destination's row length and dstStride its
+// number of rows.
+PIXKIT_API int32_t gYUV422HPlanartoBGR565TopDown_Rotate(const ImageFrame* src, uint16_t* dst, uint16_t srcX,
+                                                        uint16_t srcY, uint16_t width, uint16_t height,
+                                                        uint16_t dstX, uint16_t dstY, uint16_t dstStride,
+                                                        uint16_t dstHeight, uint8_t rotation) {
+    if (!dst || !src || !src->y || !src->u || !src->v || rotation > 3) return -1;
+    const bool turned = rotation & 1;
+    const int rowLength = turned ? dstHeight : dstStride;
+    const int rows = turned ? dstStride : dstHeight;
+    const int sx = srcX & ~1;
+    const int sy = srcY & ~1;
+    const int frameW = roomAfter(src->width, sx);
+    const int frameH = roomAfter(src->height, sy);
+    const int across = roomAfter(rowLength, dstX);
+    const int down = roomAfter(rows, dstY);
+    if (frameW < 0 || frameH < 0 || across < 0 || down < 0) return -1;
+    const int w = clippedSize(width, frameW, turned ? down : across);
+    const int h = clippedSize(height, frameH, turned ? across : down);
+    const SourceWindow win = planarWindow(*src, sx, sy, w, h, true);
+    if (win.width == 0 || win.height == 0) return 0;
+    const Walk walk = bottomUpWalk(rotation, dst + ptrdiff_t(dstY) * rowLength + dstX, rowLength, win.width,
+                                   win.height);
+    convertTo565<k601, Tweak::kDither, 1, 1>(win, walk, false);
+    if (rotation == 0) {
+        // Code 0 fills an odd column from its left neighbour; an odd height's
+        // extra row (below the converted rows) repeats the row above it.
+        const int cols = win.width + (w & 1);
+        if (w & 1) copyColumn(walk, win.height, win.width, win.width - 1);
+        if (h & 1) copyRow(walk, cols, -1, 0);
+    }
+    return 0;
+}
+
+PIXKIT_API void gPvYUV420toRGB565TopDown(const ImageFrame* src, uint16_t* dst, int32_t width, int32_t height,
+                                         int32_t topDown) {
+    wholeFrameTo565<k601, Tweak::kDither, false>(src, dst, width, height, topDown);
+}
+
+PIXKIT_API void gPvYUV420toRGB888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                         int32_t topDown) {
+    wholeFrameTo24<k601, Tweak::kNone, true, false>(src, dst, width, height, topDown);
+}
+
+PIXKIT_API void gYUV422HPlanartoBGR888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                              int32_t topDown) {
+    wholeFrameTo24<k601, Tweak::kDither, false, true>(src, dst, width, height, topDown);
+}
+
+// The same function under its second name.
+PIXKIT_API void gYUV422HPlanartoRGB888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
+                                              int32_t topDown)
+    __attribute__((alias("gYUV422HPlanartoBGR888TopDown")));
+
+// Whole frame, top-down, B, G, R bytes; rows of dstStride bytes. Odd frame
+// sizes convert their even part only.
+PIXKIT_API int32_t gYUV420toBGR24(const ImageFrame* src, uint8_t* dst, int32_t dstStride) {
+    if (!src || !src->y || !src->u || !src->v || !dst) return -1;
+    if (dstStride < 3 * int32_t(src->width)) return -1;
+    const SourceWindow win = planarWindow(*src, 0, 0, src->width, src->height, false);
+    for (int i = 0; i < win.height; ++i)
+        convertRow<k709R, Tweak::kOddColumnLuma, 1, 1>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, 0,
+                                                        Rgb24Sink<false>{dst + ptrdiff_t(i) * dstStride});
+    return 0;
+}
+
+// Planar 4:4:4, one chroma pair per pixel, into packed rows of `width` pixels
+// at dst->y (which need not be 2-byte aligned).
+PIXKIT_API void gYUV444toRGB16(const ImageFrame* src, const ImageFrame* dst, int32_t width, int32_t height) {
+    if (!src || !src->y || !src->u || !src->v || !dst || !dst->y) return;
+    const int w = std::max(0, std::min<int32_t>(width, src->width));
+    const int h = std::max(0, std::min<int32_t>(height, src->height));
+    constexpr int kRun = 256;
+    uint16_t run[kRun];
+    for (int i = 0; i < h; ++i) {
+        const ptrdiff_t at = ptrdiff_t(i) * src->width;
+        uint8_t* out = dst->y + ptrdiff_t(i) * width * 2;
+        for (int j0 = 0; j0 < w; j0 += kRun) {
+            const int n = std::min(kRun, w - j0);
+            for (int x = 0; x < n; ++x) {
+                const ptrdiff_t s = at + j0 + x;
+                run[x] = yuvPixel(src->y[s], chromaDeltaQ14<k601R>(src->u[s], src->v[s]));
+            }
+            std::memcpy(out + 2 * j0, run, 2 * size_t(n));
+        }
+    }
+}
+
+// The packed 4:2:2 conversions; a null buffer is refused with -2.
+PIXKIT_API int32_t gUYVYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown) {
+    if (!src || !src->y || !dst) return -2;
+    packedTo565<kUyvy>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
+    return 0;
+}
+
+PIXKIT_API int32_t gVYUYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown) {
+    if (!src || !src->y || !dst) return -2;
+    if ((topDown & 0xFF) > 1) return -16;
+    packedTo565<kVyuy>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
+    return 0;
+}
+
+PIXKIT_API int32_t gYUYVtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
+                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
+                                 int32_t topDown) {
+    if (!src || !src->y || !dst) return -2;
+    if ((topDown & 0xFF) > 1) return -1;
+    packedTo565<kYuyv>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
+    return 0;
+}
+
+}  // extern "C"
