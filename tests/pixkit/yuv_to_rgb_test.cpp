@@ -412,6 +412,43 @@ TEST(YuvToRgb, StatusCodes) {
     EXPECT_EQ(px[8], kSentinel);
 }
 
+TEST(YuvToRgb, HostileWindowsStayInside) {
+    Frame f(6, 4);
+    std::mt19937 rng(16);
+    fillRandom(f, rng);
+    const int32_t big = 0x7FFFFFFF, small = -0x7FFFFFFF - 1;
+    Bytes packedBytes(3 * 4 * 4);
+    fillRandom(packedBytes, rng);
+    const ImageFrame packed{packedBytes.data.get(), nullptr, nullptr, 6, 4};
+    Guarded<uint16_t> dst(8 * 6, kSentinel);
+    const auto untouched = dst.all;
+    // Starts outside the frame or the destination are refused.
+    EXPECT_EQ(gYUV420toRGB16Rotate(&f.desc, dst.data(), 8, 6, -1, 0, 0, 0, 4, 4, 0), -1);
+    EXPECT_EQ(gYUV420toRGB16Rotate(&f.desc, dst.data(), 8, 6, 0, 0, small, 0, 4, 4, 1), -1);
+    EXPECT_EQ(gYUV422toRGB16Rotate(&f.desc, dst.data(), 8, 6, 9, 0, 0, 0, 4, 4, 0), -1);
+    EXPECT_EQ(gYUV420toRGB16Rotate(&f.desc, dst.data(), -8, 6, 0, 0, 0, 0, 4, 4, 0), -1);
+    // Sizes that do not fit are clipped; negative sizes convert nothing.
+    EXPECT_EQ(gYUV420toRGB16Rotate(&f.desc, dst.data(), 8, 6, 0, 0, 0, 0, small, big, 2), 1);
+    EXPECT_EQ(gUYVYtoRGB565(&packed, dst.data(), big, big, big, big, 0, 0, 8, 6, 1), 0);
+    EXPECT_EQ(gUYVYtoRGB565(&packed, dst.data(), 0, 0, 4, 4, small, small, 8, 6, 0), 0);
+    EXPECT_EQ(gUYVYtoRGB565(&packed, dst.data(), 0, 0, 4, 4, 0, 0, -8, -6, 0), 0);
+    EXPECT_EQ(dst.all, untouched);
+    EXPECT_EQ(gYUV420toRGB16Rotate(&f.desc, dst.data(), 8, 6, 0, 0, 0, 0, big, big, 3), 1);
+    EXPECT_EQ(gYUYVtoRGB565(&packed, dst.data(), 0, 0, big, big, 0, 0, 8, 6, 0), 0);
+    gPvYUV420toRGB565TopDown(&f.desc, dst.data(), 8, 6, 0);
+    for (size_t g = 0; g < Guarded<uint16_t>::kGuard; ++g) {
+        EXPECT_EQ(dst.all[g], kSentinel);
+        EXPECT_EQ(dst.all[dst.all.size() - 1 - g], kSentinel);
+    }
+    // Null frames and planes do nothing.
+    gPvYUV420toRGB565TopDown(nullptr, dst.data(), 8, 6, 1);
+    gYUV444toRGB16(nullptr, nullptr, 8, 6);
+    ImageFrame noLuma = f.desc;
+    noLuma.y = nullptr;
+    gPvYUV420toRGB888TopDown(&noLuma, reinterpret_cast<uint8_t*>(dst.data()), 2, 2, 1);
+    EXPECT_EQ(gYUV420toBGR24(&noLuma, reinterpret_cast<uint8_t*>(dst.data()), 18), -1);
+}
+
 TEST(YuvToRgb, BothNamesAreOneFunction) {
     void* a = dlsym(RTLD_DEFAULT, "gYUV422HPlanartoBGR888TopDown");
     void* b = dlsym(RTLD_DEFAULT, "gYUV422HPlanartoRGB888TopDown");
