@@ -158,8 +158,12 @@ void benchOtherConversions(std::mt19937& rng) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::mt19937 rng(1);
+    if (argc > 1 && std::string(argv[1]) == "--other") {
+        benchOtherConversions(rng);  // just the section below the scalers
+        return 0;
+    }
     const int sizes[][2] = {{176, 144}, {320, 240}, {640, 480}, {1280, 720}};
     std::printf("%-34s %9s %9s  %6s\n", "operation", "Pixkit", "libyuv", "ratio");
 

@@ -1,5 +1,6 @@
 // Lossless turns of planar frames and RGB565 windows, the RGB565-to-24-bit turn
 // and the mirrors.
+#include <bit>
 #include <cstring>
 
 #include "layout_common.h"
@@ -33,24 +34,101 @@ void storeColumnDoubled(const uint8_t* s, int n, uint8_t* d, ptrdiff_t step) {
     }
 }
 
-void reverseRow(const uint8_t* s, int n, uint8_t* d) {
-    for (int k = 0; k < n; ++k) d[n - 1 - k] = s[k];
+// Eight bytes at a time: a byte swap of a word reverses its bytes in memory
+// whatever the byte order.
+void reverseRow(const uint8_t* __restrict s, int n, uint8_t* __restrict d) {
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        uint64_t v;
+        std::memcpy(&v, s + k, 8);
+        v = __builtin_bswap64(v);
+        std::memcpy(d + n - 8 - k, &v, 8);
+    }
+    for (; k < n; ++k) d[n - 1 - k] = s[k];
 }
 
 const uint8_t* rowOf(const uint8_t* p, int stride, int r) { return p + static_cast<ptrdiff_t>(r) * stride; }
 uint8_t* rowOf(uint8_t* p, int stride, int r) { return p + static_cast<ptrdiff_t>(r) * stride; }
 
-// Sample (j, i) of a w x h plane goes to (h - 1 - i, j) of an h-wide plane.
+// Swaps the off-diagonal sub-blocks of a 2 x 2 arrangement: the parts of `a`
+// selected by ~m (shifted down) trade places with the parts of `b` selected
+// by m (shifted up).
+template <int kShift, uint64_t kMask>
+inline void swapBlocks(uint64_t& a, uint64_t& b) {
+    const uint64_t x = a, y = b;
+    a = (x & kMask) | ((y & kMask) << kShift);
+    b = ((x >> kShift) & kMask) | (y & ~kMask);
+}
+
+// Transposes an 8 x 8 block of bytes held as eight little-endian words (word r
+// is row r, byte c at bits 8c) by swapping ever smaller off-diagonal blocks:
+// 4 x 4, then 2 x 2, then single bytes. Afterwards word c is column c.
+inline void transpose8x8(uint64_t w[8]) {
+    constexpr uint64_t k4 = 0x00000000FFFFFFFFull, k2 = 0x0000FFFF0000FFFFull, k1 = 0x00FF00FF00FF00FFull;
+    swapBlocks<32, k4>(w[0], w[4]);
+    swapBlocks<32, k4>(w[1], w[5]);
+    swapBlocks<32, k4>(w[2], w[6]);
+    swapBlocks<32, k4>(w[3], w[7]);
+    swapBlocks<16, k2>(w[0], w[2]);
+    swapBlocks<16, k2>(w[1], w[3]);
+    swapBlocks<16, k2>(w[4], w[6]);
+    swapBlocks<16, k2>(w[5], w[7]);
+    swapBlocks<8, k1>(w[0], w[1]);
+    swapBlocks<8, k1>(w[2], w[3]);
+    swapBlocks<8, k1>(w[4], w[5]);
+    swapBlocks<8, k1>(w[6], w[7]);
+}
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// The 8 x 8 blocks of a quarter turn: the block at source (j0, i0) becomes
+// destination rows j0..j0+7 (clockwise: reversed, at column h - 8 - i0) or
+// rows w - 1 - j0 down to w - 8 - j0 (anticlockwise: at column i0). Returns
+// how many rows and columns the blocks covered.
+template <bool kClockwise>
+void turnBlocks(const uint8_t* s, uint8_t* d, int w, int h, int& rowsDone, int& colsDone) {
+    rowsDone = kLittleEndian ? h & ~7 : 0;
+    colsDone = kLittleEndian ? w & ~7 : 0;
+    uint64_t block[8];
+    for (int i0 = 0; i0 < rowsDone; i0 += 8) {
+        for (int j0 = 0; j0 < colsDone; j0 += 8) {
+            for (int r = 0; r < 8; ++r) std::memcpy(&block[r], rowOf(s, w, i0 + r) + j0, 8);
+            transpose8x8(block);
+            for (int c = 0; c < 8; ++c) {
+                if constexpr (kClockwise) {
+                    const uint64_t v = __builtin_bswap64(block[c]);
+                    std::memcpy(rowOf(d, h, j0 + c) + h - 8 - i0, &v, 8);
+                } else {
+                    std::memcpy(rowOf(d, h, w - 1 - j0 - c) + i0, &block[c], 8);
+                }
+            }
+        }
+    }
+}
+
+// Sample (j, i) of a w x h plane goes to (h - 1 - i, j) of an h-wide plane:
+// whole 8 x 8 blocks first, then the columns right of them for the block
+// rows, then the rows below.
 void turnPlaneClockwise(const uint8_t* s, uint8_t* d, int w, int h) {
+    int rowsDone, colsDone;
+    turnBlocks<true>(s, d, w, h, rowsDone, colsDone);
     int i = 0;
+    for (; i + 1 < rowsDone; i += 2)
+        storeColumnPair(rowOf(s, w, i + 1) + colsDone, rowOf(s, w, i) + colsDone, w - colsDone,
+                        rowOf(d, h, colsDone) + (h - 2 - i), h);
     for (; i + 1 < h; i += 2) storeColumnPair(rowOf(s, w, i + 1), rowOf(s, w, i), w, d + (h - 2 - i), h);
     if (i < h) storeColumn(rowOf(s, w, i), w, d, h); // odd last row: destination column 0
 }
 
 // Sample (j, i) goes to (i, w - 1 - j) of an h-wide plane.
 void turnPlaneAnticlockwise(const uint8_t* s, uint8_t* d, int w, int h) {
+    int rowsDone, colsDone;
+    turnBlocks<false>(s, d, w, h, rowsDone, colsDone);
     uint8_t* lastRow = rowOf(d, h, w - 1);
     int i = 0;
+    for (; i + 1 < rowsDone; i += 2)
+        storeColumnPair(rowOf(s, w, i) + colsDone, rowOf(s, w, i + 1) + colsDone, w - colsDone,
+                        lastRow - static_cast<ptrdiff_t>(colsDone) * h + i, -h);
     for (; i + 1 < h; i += 2) storeColumnPair(rowOf(s, w, i), rowOf(s, w, i + 1), w, lastRow + i, -h);
     if (i < h) storeColumn(rowOf(s, w, i), w, lastRow + i, -h);
 }

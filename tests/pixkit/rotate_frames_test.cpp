@@ -64,8 +64,8 @@ TEST(FrameTurns, WorkedFourByTwo) {
 
 TEST(FrameTurns, RandomFramesMatchModel) {
     Rng rng(11);
-    for (int iter = 0; iter < 400; ++iter) {
-        const int w = rng.uniform(1, 13), h = rng.uniform(1, 13), code = rng.uniform(0, 3);
+    for (int iter = 0; iter < 600; ++iter) {
+        const int w = rng.uniform(1, 40), h = rng.uniform(1, 40), code = rng.uniform(0, 3);
         const bool is422 = iter % 3 == 1, mono = iter % 3 == 2;
         const int ch = is422 ? h : h / 2;
         Planes src = randomPlanes(rng, static_cast<size_t>(w) * h, static_cast<size_t>(w / 2) * ch);
