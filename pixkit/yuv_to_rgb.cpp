@@ -20,16 +20,19 @@ enum class Tweak {
     kOddColumnLuma,   // odd columns take Y + 1
 };
 
+// Channels arrive clamped to 0..255, in 16-bit lanes.
 struct Rgb565Sink {
     uint16_t* out;
-    void put(int x, int r, int g, int b) const { out[x] = pack565(r, g, b); }
+    void put(int x, int16_t r, int16_t g, int16_t b) const {
+        out[x] = uint16_t((b >> 3) | ((g >> 2) << 5) | ((r >> 3) << 11));
+    }
 };
 
 // Three bytes per pixel, red or blue at the lowest address.
 template <bool kRedFirst>
 struct Rgb24Sink {
     uint8_t* out;
-    void put(int x, int r, int g, int b) const {
+    void put(int x, int16_t r, int16_t g, int16_t b) const {
         uint8_t* p = out + 3 * x;
         p[0] = uint8_t(kRedFirst ? r : b);
         p[1] = uint8_t(g);
@@ -37,20 +40,38 @@ struct Rgb24Sink {
     }
 };
 
+// Every sum below stays inside -300..600, so 16-bit lanes hold it exactly
+// and the vectoriser can work on twice as many pixels at once.
+inline int16_t clampChannel(int16_t c) { return std::min<int16_t>(std::max<int16_t>(c, 0), 255); }
+
 // `pairs` 2-pixel groups of one row. Planar rows step one byte per luma and
-// per chroma sample; packed 4:2:2 rows two and four.
+// per chroma sample; packed 4:2:2 rows two and four. The chroma increments of
+// a chunk are worked out first (32-bit products), then its pixels.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, class Sink>
 void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
                 int pairs, int rowParity, Sink sink) {
-    const Dither* offsets = kDither[rowParity];
-    for (int k = 0; k < pairs; ++k) {
-        const ChromaDelta d = chromaDeltaQ14<kSet>(cb[k * kChromaStep], cr[k * kChromaStep]);
-        for (int c = 0; c < 2; ++c) {
-            int luma = y[(2 * k + c) * kLumaStep];
-            Dither o{0, 0, 0};
-            if constexpr (kTweak == Tweak::kDither) o = offsets[c];
-            if constexpr (kTweak == Tweak::kOddColumnLuma) luma += c;
-            sink.put(2 * k + c, clamp255(luma + d.r + o.r), clamp255(luma - d.g + o.g), clamp255(luma + d.b + o.b));
+    constexpr int kChunk = 64;
+    int16_t dR[kChunk], dG[kChunk], dB[kChunk];
+    Dither o[2] = {{0, 0, 0}, {0, 0, 0}};
+    if constexpr (kTweak == Tweak::kDither) o[0] = kDither[rowParity][0], o[1] = kDither[rowParity][1];
+    constexpr int kOddLuma = kTweak == Tweak::kOddColumnLuma ? 1 : 0;
+    for (int k0 = 0; k0 < pairs; k0 += kChunk) {
+        const int n = std::min(kChunk, pairs - k0);
+        for (int k = 0; k < n; ++k) {
+            const ChromaDelta d = chromaDeltaQ14<kSet>(cb[(k0 + k) * kChromaStep], cr[(k0 + k) * kChromaStep]);
+            dR[k] = int16_t(d.r);
+            dG[k] = int16_t(d.g);
+            dB[k] = int16_t(d.b);
+        }
+        const uint8_t* yk = y + 2 * k0 * kLumaStep;
+        const int x0 = 2 * k0;
+        for (int k = 0; k < n; ++k) {
+            const int16_t y0 = yk[2 * k * kLumaStep];
+            const int16_t y1 = int16_t(yk[(2 * k + 1) * kLumaStep] + kOddLuma);
+            sink.put(x0 + 2 * k, clampChannel(int16_t(y0 + dR[k] + o[0].r)), clampChannel(int16_t(y0 - dG[k] + o[0].g)),
+                     clampChannel(int16_t(y0 + dB[k] + o[0].b)));
+            sink.put(x0 + 2 * k + 1, clampChannel(int16_t(y1 + dR[k] + o[1].r)),
+                     clampChannel(int16_t(y1 - dG[k] + o[1].g)), clampChannel(int16_t(y1 + dB[k] + o[1].b)));
         }
     }
 }
@@ -109,31 +130,69 @@ Walk bottomUpWalk(int code, uint16_t* o, ptrdiff_t stride, int w, int h) {
     }
 }
 
+// Converts pixels [j0, j0 + n) of window row i (j0 and n even) into `out`.
+template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
+void convertRun(const SourceWindow& win, int i, int j0, int n, bool evenRowDither, uint16_t* out) {
+    convertRow<kSet, kTweak, kLumaStep, kChromaStep>(win.lumaRow(i) + j0 * kLumaStep,
+                                                      win.uRow(i) + (j0 / 2) * kChromaStep,
+                                                      win.vRow(i) + (j0 / 2) * kChromaStep, n / 2,
+                                                      evenRowDither ? 0 : (i & 1), Rgb565Sink{out});
+}
+
+// The quarter turns: window rows become destination columns, so a band of
+// rows converted into a tile gives every destination row one contiguous run
+// (rising for kRowStep 1, falling for -1), written after an in-tile transpose.
+template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, int kRowStep>
+void convertTurned(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+    constexpr int kBand = 16;
+    constexpr int kRun = 64;
+    uint16_t tile[kBand][kRun];
+    uint16_t runs[kRun][kBand];
+    for (int i0 = 0; i0 < win.height; i0 += kBand) {
+        const int nb = std::min(kBand, win.height - i0);
+        for (int j0 = 0; j0 < win.width; j0 += kRun) {
+            const int n = std::min(kRun, win.width - j0);
+            for (int b = 0; b < nb; ++b)
+                convertRun<kSet, kTweak, kLumaStep, kChromaStep>(win, i0 + b, j0, n, evenRowDither, tile[b]);
+            if (nb == kBand) {
+                for (int c = 0; c < n; ++c)
+                    for (int b = 0; b < kBand; ++b) runs[c][kRowStep > 0 ? b : kBand - 1 - b] = tile[b][c];
+                for (int c = 0; c < n; ++c) {
+                    uint16_t* first = walk.at(i0 + (kRowStep > 0 ? 0 : kBand - 1), j0 + c);
+                    std::memcpy(first, runs[c], sizeof(runs[c]));
+                }
+                continue;
+            }
+            for (int c = 0; c < n; ++c) {
+                uint16_t* p = walk.at(i0, j0 + c);
+                for (int b = 0; b < nb; ++b) p[b * kRowStep] = tile[b][c];
+            }
+        }
+    }
+}
+
 // Converts the window into 16-bit pixels along the walk. Rows land straight in
-// the destination when the walk keeps them left to right; otherwise a short
-// run is converted and then stored along the walk.
+// the destination when the walk keeps them left to right; a half turn
+// converts a short run and stores it reversed.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
 void convertTo565(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+    if (walk.colStep != 1 && walk.colStep != -1) {
+        // Turned walks step one pixel per window row.
+        if (walk.rowStep > 0) return convertTurned<kSet, kTweak, kLumaStep, kChromaStep, 1>(win, walk, evenRowDither);
+        return convertTurned<kSet, kTweak, kLumaStep, kChromaStep, -1>(win, walk, evenRowDither);
+    }
     constexpr int kRun = 256;
     uint16_t run[kRun];
     for (int i = 0; i < win.height; ++i) {
-        const int parity = evenRowDither ? 0 : (i & 1);
-        const uint8_t* y = win.lumaRow(i);
-        const uint8_t* u = win.uRow(i);
-        const uint8_t* v = win.vRow(i);
         if (walk.colStep == 1) {
-            convertRow<kSet, kTweak, kLumaStep, kChromaStep>(y, u, v, win.width / 2, parity,
-                                                              Rgb565Sink{walk.at(i, 0)});
+            convertRun<kSet, kTweak, kLumaStep, kChromaStep>(win, i, 0, win.width, evenRowDither, walk.at(i, 0));
             continue;
         }
         for (int j0 = 0; j0 < win.width; j0 += kRun) {
             const int n = std::min(kRun, win.width - j0);
-            convertRow<kSet, kTweak, kLumaStep, kChromaStep>(y + j0 * kLumaStep, u + (j0 / 2) * kChromaStep,
-                                                              v + (j0 / 2) * kChromaStep, n / 2, parity,
-                                                              Rgb565Sink{run});
-            uint16_t* p = walk.at(i, j0);
-            const ptrdiff_t step = walk.colStep;
-            for (int x = 0; x < n; ++x) p[x * step] = run[x];
+            convertRun<kSet, kTweak, kLumaStep, kChromaStep>(win, i, j0, n, evenRowDither, run);
+            uint16_t* __restrict last = walk.at(i, j0);  // colStep -1: the run goes leftwards
+            for (int x = 0; x < n; ++x) last[-x] = run[x];
         }
     }
 }
