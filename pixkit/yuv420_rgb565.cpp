@@ -83,40 +83,37 @@ PIXKIT_KERNEL void convertRowPair(const uint8_t* y0, const uint8_t* y1, const ui
     });
 }
 
-// Two destination pixels side by side as one word, the lower address first.
-PIXKIT_KERNEL uint32_t pixelPair(uint16_t first, uint16_t second) {
-    if constexpr (std::endian::native == std::endian::little)
-        return uint32_t(first) | (uint32_t(second) << 16);
-    else
-        return uint32_t(second) | (uint32_t(first) << 16);
-}
-
-// m blocks of a row pair into words holding the column's two pixels as they
-// lie side by side in a turned destination row: top row first for the
-// quarter turn, bottom row first for the three-quarter turn (which dithers).
+// m blocks of a row pair into the column's two pixels as they lie side by
+// side in a turned destination row, column after column: top row first for
+// the quarter turn, bottom row first for the three-quarter turn (which
+// dithers).
 template <bool kThreeQuarter>
 PIXKIT_KERNEL void convertBlocksToColumns(const uint8_t* __restrict y0, const uint8_t* __restrict y1,
                                           const uint8_t* __restrict u, const uint8_t* __restrict v,
-                                          uint32_t* __restrict out, int m) {
+                                          uint16_t* __restrict out, int m) {
     for (int k = 0; k < m; ++k) {
         const Delta16 d = delta16(u[k], v[k]);
         const LumaPair a = lumaPair(y0 + 2 * k);
         const LumaPair b = lumaPair(y1 + 2 * k);
         if constexpr (kThreeQuarter) {
-            out[2 * k] = pixelPair(pixel16<true, 1, 0>(b.left, d), pixel16<true, 0, 0>(a.left, d));
-            out[2 * k + 1] = pixelPair(pixel16<true, 1, 1>(b.right, d), pixel16<true, 0, 1>(a.right, d));
+            out[4 * k] = pixel16<true, 1, 0>(b.left, d);
+            out[4 * k + 1] = pixel16<true, 0, 0>(a.left, d);
+            out[4 * k + 2] = pixel16<true, 1, 1>(b.right, d);
+            out[4 * k + 3] = pixel16<true, 0, 1>(a.right, d);
         } else {
-            out[2 * k] = pixelPair(pixel16<false, 0, 0>(a.left, d), pixel16<false, 1, 0>(b.left, d));
-            out[2 * k + 1] = pixelPair(pixel16<false, 0, 1>(a.right, d), pixel16<false, 1, 1>(b.right, d));
+            out[4 * k] = pixel16<false, 0, 0>(a.left, d);
+            out[4 * k + 1] = pixel16<false, 1, 0>(b.left, d);
+            out[4 * k + 2] = pixel16<false, 0, 1>(a.right, d);
+            out[4 * k + 3] = pixel16<false, 1, 1>(b.right, d);
         }
     }
 }
 
 template <bool kThreeQuarter>
 PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
-                                           const uint8_t* v, uint32_t* out, int width) {
+                                           const uint8_t* v, uint16_t* out, int width) {
     inVectorBlocks(width >> 1, [=](int k, int m) {
-        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 2 * k, m);
+        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, m);
     });
 }
 
@@ -189,7 +186,8 @@ template <bool kThreeQuarter>
 PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
     const int w = win.width;
     const int pairs = win.height / 2;
-    uint32_t tile[kBandPairs][kTileColumns];
+    // Row q holds pair q's two pixels of each column, as destination words.
+    uint16_t tile[kBandPairs][2 * kTileColumns];
     for (int p0 = 0; p0 < pairs; p0 += kBandPairs) {
         const int np = std::min(kBandPairs, pairs - p0);
         for (int c0 = 0; c0 < w; c0 += kTileColumns) {
@@ -206,7 +204,8 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
                 uint32_t runs[kTileColumns][kBandPairs];
                 for (int c = 0; c < nc; ++c)
                     for (int q = 0; q < kBandPairs; ++q)
-                        runs[c][kThreeQuarter ? kBandPairs - 1 - q : q] = tile[q][c];
+                        std::memcpy(&runs[c][kThreeQuarter ? kBandPairs - 1 - q : q], &tile[q][2 * c],
+                                    sizeof(uint32_t));
                 for (int c = 0; c < nc; ++c) {
                     const int j = c0 + c;
                     uint16_t* out = kThreeQuarter ? dst.row(w - 1 - j) + win.height - 2 * (p0 + kBandPairs)
@@ -220,10 +219,10 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
                 if constexpr (kThreeQuarter) {
                     // Pair p lands at columns h - 2 - 2p, h - 1 - 2p of row w - 1 - j.
                     uint16_t* out = dst.row(w - 1 - j) + win.height - 2 - 2 * p0;
-                    for (int q = 0; q < np; ++q) std::memcpy(out - 2 * q, &tile[q][c], sizeof(uint32_t));
+                    for (int q = 0; q < np; ++q) std::memcpy(out - 2 * q, &tile[q][2 * c], sizeof(uint32_t));
                 } else {
                     uint16_t* out = dst.row(j) + 2 * p0;
-                    for (int q = 0; q < np; ++q) std::memcpy(out + 2 * q, &tile[q][c], sizeof(uint32_t));
+                    for (int q = 0; q < np; ++q) std::memcpy(out + 2 * q, &tile[q][2 * c], sizeof(uint32_t));
                 }
             }
         }
