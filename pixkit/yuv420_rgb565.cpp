@@ -50,13 +50,9 @@ PIXKIT_KERNEL LumaPair lumaPair(const uint8_t* p) {
 // scalar tail (the outputs never feed the inputs).
 constexpr int kVectorBlocks = 16;
 
-template <typename Run>
-PIXKIT_KERNEL void inVectorBlocks(int blocks, Run run) {
-    if (blocks < kVectorBlocks) return run(0, blocks);
-    for (int k = 0;; k += kVectorBlocks) {
-        if (k + kVectorBlocks >= blocks) return run(blocks - kVectorBlocks, kVectorBlocks);
-        run(k, kVectorBlocks);
-    }
+// Start of the block after the one at k, over blocks 0 .. n - 1; -1 after the last.
+inline int nextVectorBlock(int k, int n) {
+    return k + kVectorBlocks >= n ? -1 : std::min(k + kVectorBlocks, n - kVectorBlocks);
 }
 
 // m blocks of a row pair into two destination rows, left to right.
@@ -78,9 +74,10 @@ PIXKIT_KERNEL void convertBlocks(const uint8_t* __restrict y0, const uint8_t* __
 template <bool kDithered>
 PIXKIT_KERNEL void convertRowPair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                                   uint16_t* out0, uint16_t* out1, int width) {
-    inVectorBlocks(width >> 1, [=](int k, int m) {
-        convertBlocks<kDithered>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out0 + 2 * k, out1 + 2 * k, m);
-    });
+    const int n = width >> 1;
+    if (n < kVectorBlocks) return convertBlocks<kDithered>(y0, y1, u, v, out0, out1, n);
+    for (int k = 0; k >= 0; k = nextVectorBlock(k, n))
+        convertBlocks<kDithered>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out0 + 2 * k, out1 + 2 * k, kVectorBlocks);
 }
 
 // m blocks of a row pair into the column's two pixels as they lie side by
@@ -112,9 +109,10 @@ PIXKIT_KERNEL void convertBlocksToColumns(const uint8_t* __restrict y0, const ui
 template <bool kThreeQuarter>
 PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
                                            const uint8_t* v, uint16_t* out, int width) {
-    inVectorBlocks(width >> 1, [=](int k, int m) {
-        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, m);
-    });
+    const int n = width >> 1;
+    if (n < kVectorBlocks) return convertBlocksToColumns<kThreeQuarter>(y0, y1, u, v, out, n);
+    for (int k = 0; k >= 0; k = nextVectorBlock(k, n))
+        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, kVectorBlocks);
 }
 
 // The clipped, even-sized source window.
