@@ -4,6 +4,19 @@
 
 #include <cstdint>
 
+// Hot frame loops get an AVX2 clone on x86-64, chosen at load time; the
+// arithmetic is the same integer arithmetic, only wider. Other compilers and
+// targets (clang for fuzzing, the ARM cross build) get the plain function.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PIXKIT_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define PIXKIT_VECTOR_CLONES
+#endif
+
+// For the kernels the cloned loops call: inlined, they are compiled for each
+// clone's target instead of only the default one.
+#define PIXKIT_KERNEL inline __attribute__((always_inline))
+
 namespace pixkit {
 
 // Chroma increments of one 2 x 2 block; every shift is arithmetic.

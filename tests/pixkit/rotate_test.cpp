@@ -203,4 +203,24 @@ TEST(YuvToRgb565Rotate, MatchesModelOnLargeFrames) {
     }
 }
 
+// Every width from 2 to 80 for every code: rows shorter than one vector
+// block, exactly one, and one plus a partial, overlapping block.
+TEST(YuvToRgb565Rotate, MatchesModelAcrossBlockWidths) {
+    std::mt19937 rng(11);
+    for (int W = 2; W <= 80; ++W) {
+        for (int rotation = 0; rotation < 4; ++rotation) {
+            const int H = 6 + 2 * (W % 3);
+            Frame f(W, H);
+            fillRandom(f, rng);
+            const int stride = rotation % 2 ? H : W, dh = rotation % 2 ? W : H;
+            Guarded<uint16_t> got(size_t(stride) * dh, kSentinel), want(size_t(stride) * dh, kSentinel);
+            ASSERT_EQ(gYUV420toBGR565TopDown_Rotate(&f.desc, got.data(), 0, 0, uint16_t(W), uint16_t(H), 0, 0,
+                                                    uint16_t(stride), uint16_t(dh), uint8_t(rotation)),
+                      0);
+            modelRotate(f.desc, want.data(), 0, 0, W, H, 0, 0, stride, dh, rotation);
+            ASSERT_TRUE(got.all == want.all) << "width " << W << " rotation " << rotation;
+        }
+    }
+}
+
 }  // namespace

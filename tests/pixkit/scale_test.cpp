@@ -150,6 +150,36 @@ TEST(ScalePlane, LargeReductionsMatchModel) {
     }
 }
 
+// Reductions of exactly 2:1 and 4:1 read their taps as strided runs: widths
+// below, at and just above one vector block, cropped windows whose taps start
+// off column 0, and a destination wider than one pass of columns.
+TEST(ScalePlane, TwoAndFourToOneMatchModel) {
+    std::mt19937 rng(5);
+    for (int ratio : {2, 4}) {
+        for (int dW = 1; dW <= 70; ++dW) {
+            const int cx = 2 * (dW % 4), cw = ratio * dW;
+            const int dH = 2 + dW % 5, W = cx + cw + dW % 3, H = ratio * dH;
+            Frame s(W, H), d(dW, dH);
+            fillRandom(s, rng);
+            gScaleCroppedFrame(&s.desc, &d.desc, cx, 0, uint16_t(cw), uint16_t(H));
+            std::vector<uint8_t> wy(d.y.size), wu(d.u.size);
+            modelScalePlane(s.y.data.get(), wy.data(), W, H, dW, dH, cx, 0, cw, H);
+            modelScalePlane(s.u.data.get(), wu.data(), W / 2, H / 2, dW / 2, dH / 2, cx / 2, 0, cw / 2, H / 2);
+            ASSERT_TRUE(same(wy, d.y)) << ratio << ":1 to width " << dW;
+            ASSERT_TRUE(same(wu, d.u)) << ratio << ":1 to width " << dW;
+        }
+    }
+    for (int ratio : {2, 4}) {
+        const int dW = 1300, dH = 3;
+        Frame s(ratio * dW, ratio * dH), d(dW, dH);
+        fillRandom(s, rng);
+        gScaleFrame(&s.desc, &d.desc);
+        std::vector<uint8_t> wy(d.y.size);
+        modelScalePlane(s.y.data.get(), wy.data(), ratio * dW, ratio * dH, dW, dH, 0, 0, ratio * dW, ratio * dH);
+        EXPECT_TRUE(same(wy, d.y)) << ratio << ":1 to width " << dW;
+    }
+}
+
 // RGB565 scaler model: window-size steps, +1 accumulators, last row and
 // column copied, right and bottom taps kept inside the window.
 void modelScaleRgb(const uint16_t* S, uint16_t* D, int sw, int sh, int dw, int dh, int cx, int cy, int cw, int ch) {
