@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "layout_common.h"
+#include "pixel.h"
 #include "pixkit.h"
 
 namespace pixkit_layout {
@@ -36,7 +37,7 @@ void storeColumnDoubled(const uint8_t* s, int n, uint8_t* d, ptrdiff_t step) {
 
 // Eight bytes at a time: a byte swap of a word reverses its bytes in memory
 // whatever the byte order.
-void reverseRow(const uint8_t* __restrict s, int n, uint8_t* __restrict d) {
+PIXKIT_KERNEL void reverseRow(const uint8_t* __restrict s, int n, uint8_t* __restrict d) {
     int k = 0;
     for (; k + 8 <= n; k += 8) {
         uint64_t v;
@@ -133,7 +134,7 @@ void turnPlaneAnticlockwise(const uint8_t* s, uint8_t* d, int w, int h) {
     if (i < h) storeColumn(rowOf(s, w, i), w, lastRow + i, -h);
 }
 
-void turnPlaneHalf(const uint8_t* s, uint8_t* d, int w, int h) {
+PIXKIT_VECTOR_CLONES void turnPlaneHalf(const uint8_t* s, uint8_t* d, int w, int h) {
     for (int i = 0; i < h; ++i) reverseRow(rowOf(s, w, i), w, rowOf(d, w, h - 1 - i));
 }
 

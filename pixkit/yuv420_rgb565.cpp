@@ -22,8 +22,6 @@ PIXKIT_KERNEL Delta16 delta16(uint8_t u, uint8_t v) {
     return {int16_t(cr + (cr >> 1)), int16_t((cb >> 3) + (cr >> 1)), int16_t((cb << 1) - (cb >> 3))};
 }
 
-PIXKIT_KERNEL int16_t clamp255x16(int16_t c) { return std::min<int16_t>(std::max<int16_t>(c, 0), 255); }
-
 // One pixel with the dither offset of its position in the block (or none).
 template <bool kDithered, int kRow, int kCol>
 PIXKIT_KERNEL uint16_t pixel16(int16_t y, Delta16 d) {

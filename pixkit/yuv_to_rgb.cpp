@@ -40,15 +40,12 @@ struct Rgb24Sink {
     }
 };
 
-// Every sum below stays inside -300..600, so 16-bit lanes hold it exactly
-// and the vectoriser can work on twice as many pixels at once.
-inline int16_t clampChannel(int16_t c) { return std::min<int16_t>(std::max<int16_t>(c, 0), 255); }
-
 // `pairs` 2-pixel groups of one row. Planar rows step one byte per luma and
 // per chroma sample; packed 4:2:2 rows two and four. The chroma increments of
-// a chunk are worked out first (32-bit products), then its pixels.
+// a chunk are worked out first (32-bit products), then its pixels in 16-bit
+// lanes: every sum stays inside -300..600.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, class Sink>
-void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
+PIXKIT_KERNEL void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
                 int pairs, int rowParity, Sink sink) {
     constexpr int kChunk = 64;
     int16_t dR[kChunk], dG[kChunk], dB[kChunk];
@@ -68,10 +65,10 @@ void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const
         for (int k = 0; k < n; ++k) {
             const int16_t y0 = yk[2 * k * kLumaStep];
             const int16_t y1 = int16_t(yk[(2 * k + 1) * kLumaStep] + kOddLuma);
-            sink.put(x0 + 2 * k, clampChannel(int16_t(y0 + dR[k] + o[0].r)), clampChannel(int16_t(y0 - dG[k] + o[0].g)),
-                     clampChannel(int16_t(y0 + dB[k] + o[0].b)));
-            sink.put(x0 + 2 * k + 1, clampChannel(int16_t(y1 + dR[k] + o[1].r)),
-                     clampChannel(int16_t(y1 - dG[k] + o[1].g)), clampChannel(int16_t(y1 + dB[k] + o[1].b)));
+            sink.put(x0 + 2 * k, clamp255x16(int16_t(y0 + dR[k] + o[0].r)), clamp255x16(int16_t(y0 - dG[k] + o[0].g)),
+                     clamp255x16(int16_t(y0 + dB[k] + o[0].b)));
+            sink.put(x0 + 2 * k + 1, clamp255x16(int16_t(y1 + dR[k] + o[1].r)),
+                     clamp255x16(int16_t(y1 - dG[k] + o[1].g)), clamp255x16(int16_t(y1 + dB[k] + o[1].b)));
         }
     }
 }
@@ -132,18 +129,35 @@ Walk bottomUpWalk(int code, uint16_t* o, ptrdiff_t stride, int w, int h) {
 
 // Converts pixels [j0, j0 + n) of window row i (j0 and n even) into `out`.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
-void convertRun(const SourceWindow& win, int i, int j0, int n, bool evenRowDither, uint16_t* out) {
-    convertRow<kSet, kTweak, kLumaStep, kChromaStep>(win.lumaRow(i) + j0 * kLumaStep,
-                                                      win.uRow(i) + (j0 / 2) * kChromaStep,
-                                                      win.vRow(i) + (j0 / 2) * kChromaStep, n / 2,
-                                                      evenRowDither ? 0 : (i & 1), Rgb565Sink{out});
+PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, bool evenRowDither, uint16_t* out) {
+    const uint8_t* y = win.lumaRow(i) + j0 * kLumaStep;
+    const uint8_t* u = win.uRow(i) + (j0 / 2) * kChromaStep;
+    const uint8_t* v = win.vRow(i) + (j0 / 2) * kChromaStep;
+    const int parity = evenRowDither ? 0 : (i & 1);
+    if constexpr (kLumaStep == 1 && kChromaStep == 1) {
+        convertRow<kSet, kTweak, 1, 1>(y, u, v, n / 2, parity, Rgb565Sink{out});
+    } else {
+        // Packed rows are split into planar pieces first: two plain loops
+        // vectorise where one strided one does not.
+        constexpr int kPiece = 128;
+        uint8_t py[kPiece], pu[kPiece / 2], pv[kPiece / 2];
+        for (int x0 = 0; x0 < n; x0 += kPiece) {
+            const int m = std::min(kPiece, n - x0);
+            for (int x = 0; x < m; ++x) py[x] = y[(x0 + x) * kLumaStep];
+            for (int k = 0; k < m / 2; ++k) {
+                pu[k] = u[(x0 / 2 + k) * kChromaStep];
+                pv[k] = v[(x0 / 2 + k) * kChromaStep];
+            }
+            convertRow<kSet, kTweak, 1, 1>(py, pu, pv, m / 2, parity, Rgb565Sink{out + x0});
+        }
+    }
 }
 
 // The quarter turns: window rows become destination columns, so a band of
 // rows converted into a tile gives every destination row one contiguous run
 // (rising for kRowStep 1, falling for -1), written after an in-tile transpose.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, int kRowStep>
-void convertTurned(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+PIXKIT_KERNEL void convertTurned(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
     constexpr int kBand = 16;
     constexpr int kRun = 64;
     uint16_t tile[kBand][kRun];
@@ -175,7 +189,7 @@ void convertTurned(const SourceWindow& win, const Walk& walk, bool evenRowDither
 // the destination when the walk keeps them left to right; a half turn
 // converts a short run and stores it reversed.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
-void convertTo565(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+PIXKIT_KERNEL void convertTo565(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
     if (walk.colStep != 1 && walk.colStep != -1) {
         // Turned walks step one pixel per window row.
         if (walk.rowStep > 0) return convertTurned<kSet, kTweak, kLumaStep, kChromaStep, 1>(win, walk, evenRowDither);
@@ -195,6 +209,18 @@ void convertTo565(const SourceWindow& win, const Walk& walk, bool evenRowDither)
             for (int x = 0; x < n; ++x) last[-x] = run[x];
         }
     }
+}
+
+// The members' drivers, each compiled once per instruction set with the
+// kernels inlined.
+PIXKIT_VECTOR_CLONES void convert709(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
+    convertTo565<k709, Tweak::kDither, 1, 1>(win, walk, evenRowDither);
+}
+PIXKIT_VECTOR_CLONES void convert601(const SourceWindow& win, const Walk& walk) {
+    convertTo565<k601, Tweak::kDither, 1, 1>(win, walk, false);
+}
+PIXKIT_VECTOR_CLONES void convertPacked(const SourceWindow& win, const Walk& walk) {
+    convertTo565<k709P, Tweak::kDither, 2, 4>(win, walk, false);
 }
 
 // Window column `to` repeats column `from` in rows 0..rows-1.
@@ -240,10 +266,7 @@ int32_t rgb16Rotate(const ImageFrame* src, uint16_t* dst, int32_t dstStride, int
     if (w < 2 || h < 2) return ran;
     const SourceWindow win = planarWindow(*src, srcX, srcY, w, h, kYuv422);
     const Walk walk = topDownWalk(code, dst + ptrdiff_t(dstY) * dstStride + dstX, dstStride, w, h);
-    if (kYuv422)
-        convertTo565<k709, Tweak::kDither, 1, 1>(win, walk, true);
-    else
-        convertTo565<k709, Tweak::kDither, 1, 1>(win, walk, false);
+    convert709(win, walk, kYuv422);
     return ran;
 }
 
@@ -274,14 +297,13 @@ bool wholeFrameOf(const ImageFrame* src, const void* dst, int32_t width, int32_t
     return g.width > 0 && g.rows > 0;
 }
 
-template <CoefficientSet kSet, Tweak kTweak, bool kYuv422>
 void wholeFrameTo565(const ImageFrame* src, uint16_t* dst, int32_t width, int32_t height, int32_t topDown) {
     WholeFrame g;
     if (!wholeFrameOf(src, dst, width, height, topDown, g)) return;
-    const SourceWindow win = planarWindow(*src, 0, 0, g.width, g.rows, kYuv422);
+    const SourceWindow win = planarWindow(*src, 0, 0, g.width, g.rows, false);
     const ptrdiff_t stride = g.rowLength;
     const Walk walk{dst + g.firstRow * stride, g.topDown ? stride : -stride, 1};
-    convertTo565<kSet, kTweak, 1, 1>(win, walk, false);
+    convert601(win, walk);
     if (g.extraRow) copyRow(walk, g.width, g.rows, g.rows - 1);
 }
 
@@ -331,7 +353,7 @@ void packedTo565(const ImageFrame& src, uint16_t* dst, int32_t srcX, int32_t src
     const ptrdiff_t stride = dstStride;
     const Walk walk = (topDown & 0xFF) ? Walk{dst + dstY * stride + dstX, stride, 1}
                                        : Walk{dst + (dstHeight - 1 - dstY) * stride + dstX, -stride, 1};
-    convertTo565<k709P, Tweak::kDither, 2, 4>(win, walk, false);
+    convertPacked(win, walk);
     if (w & 1) copyColumn(walk, win.height, win.width, win.width - 1);
     if (h & 1) copyRow(walk, w, win.height, win.height - 1);
 }
@@ -379,7 +401,7 @@ PIXKIT_API int32_t gYUV422HPlanartoBGR565TopDown_Rotate(const ImageFrame* src, u
     if (win.width == 0 || win.height == 0) return 0;
     const Walk walk = bottomUpWalk(rotation, dst + ptrdiff_t(dstY) * rowLength + dstX, rowLength, win.width,
                                    win.height);
-    convertTo565<k601, Tweak::kDither, 1, 1>(win, walk, false);
+    convert601(win, walk);
     if (rotation == 0) {
         // Code 0 fills an odd column from its left neighbour; an odd height's
         // extra row (below the converted rows) repeats the row above it.
@@ -392,7 +414,7 @@ PIXKIT_API int32_t gYUV422HPlanartoBGR565TopDown_Rotate(const ImageFrame* src, u
 
 PIXKIT_API void gPvYUV420toRGB565TopDown(const ImageFrame* src, uint16_t* dst, int32_t width, int32_t height,
                                          int32_t topDown) {
-    wholeFrameTo565<k601, Tweak::kDither, false>(src, dst, width, height, topDown);
+    wholeFrameTo565(src, dst, width, height, topDown);
 }
 
 PIXKIT_API void gPvYUV420toRGB888TopDown(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t height,
