@@ -358,6 +358,17 @@ void packedTo565(const ImageFrame& src, uint16_t* dst, int32_t srcX, int32_t src
     if (h & 1) copyRow(walk, w, win.height, win.height - 1);
 }
 
+// The packed members' checks: -2 for a null buffer, then kFlagRefusal for an
+// orientation flag above 1 (0: every flag is taken).
+template <PackedOrder kOrder, int32_t kFlagRefusal>
+int32_t packedEntry(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width, int32_t height,
+                    int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight, int32_t topDown) {
+    if (!src || !src->y || !dst) return -2;
+    if (kFlagRefusal != 0 && (topDown & 0xFF) > 1) return kFlagRefusal;
+    packedTo565<kOrder>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
+    return 0;
+}
+
 }  // namespace
 }  // namespace pixkit
 
@@ -467,30 +478,16 @@ PIXKIT_API void gYUV444toRGB16(const ImageFrame* src, const ImageFrame* dst, int
 }
 
 // The packed 4:2:2 conversions; a null buffer is refused with -2.
-PIXKIT_API int32_t gUYVYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
-                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
-                                 int32_t topDown) {
-    if (!src || !src->y || !dst) return -2;
-    packedTo565<kUyvy>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
-    return 0;
-}
+#define PIXKIT_PACKED_TO_565(name, order, flagRefusal)                                                            \
+    PIXKIT_API int32_t name(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,      \
+                            int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,     \
+                            int32_t topDown) {                                                                    \
+        return packedEntry<order, flagRefusal>(src, dst, srcX, srcY, width, height, dstX, dstY, dstStride,        \
+                                               dstHeight, topDown);                                               \
+    }
 
-PIXKIT_API int32_t gVYUYtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
-                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
-                                 int32_t topDown) {
-    if (!src || !src->y || !dst) return -2;
-    if ((topDown & 0xFF) > 1) return -16;
-    packedTo565<kVyuy>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
-    return 0;
-}
-
-PIXKIT_API int32_t gYUYVtoRGB565(const ImageFrame* src, uint16_t* dst, int32_t srcX, int32_t srcY, int32_t width,
-                                 int32_t height, int32_t dstX, int32_t dstY, int32_t dstStride, int32_t dstHeight,
-                                 int32_t topDown) {
-    if (!src || !src->y || !dst) return -2;
-    if ((topDown & 0xFF) > 1) return -1;
-    packedTo565<kYuyv>(*src, dst, srcX, srcY, width, height, dstX, dstY, dstStride, dstHeight, topDown);
-    return 0;
-}
+PIXKIT_PACKED_TO_565(gUYVYtoRGB565, kUyvy, 0)    // any flag: non-zero is top-down
+PIXKIT_PACKED_TO_565(gVYUYtoRGB565, kVyuy, -16)  // a flag above 1 is refused
+PIXKIT_PACKED_TO_565(gYUYVtoRGB565, kYuyv, -1)
 
 }  // extern "C"
