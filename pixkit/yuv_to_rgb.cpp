@@ -1,7 +1,7 @@
 // The multiplying YUV to RGB conversions: planar 4:2:0, 4:2:2 and 4:4:4 and
 // packed 4:2:2 in three byte orders, to RGB565 or 24-bit pixels. One row
-// kernel converts every layout (the layouts differ only in where a row's luma
-// and chroma bytes lie); the destination walks are row and column steps.
+// kernel converts every layout (packed rows are split into planar pieces
+// first); the destination walks are row and column steps.
 #include "pixkit.h"
 #include "pixel.h"
 #include "yuv_coefficients.h"
@@ -40,13 +40,12 @@ struct Rgb24Sink {
     }
 };
 
-// `pairs` 2-pixel groups of one row. Planar rows step one byte per luma and
-// per chroma sample; packed 4:2:2 rows two and four. The chroma increments of
-// a chunk are worked out first (32-bit products), then its pixels in 16-bit
-// lanes: every sum stays inside -300..600.
-template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, class Sink>
+// `pairs` 2-pixel groups of one planar row. The chroma increments of a chunk
+// are worked out first (32-bit products), then its pixels in 16-bit lanes:
+// every sum stays inside -300..600.
+template <CoefficientSet kSet, Tweak kTweak, class Sink>
 PIXKIT_KERNEL void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
-                int pairs, int rowParity, Sink sink) {
+                              int pairs, int rowParity, Sink sink) {
     constexpr int kChunk = 64;
     int16_t dR[kChunk], dG[kChunk], dB[kChunk];
     Dither o[2] = {{0, 0, 0}, {0, 0, 0}};
@@ -55,16 +54,16 @@ PIXKIT_KERNEL void convertRow(const uint8_t* __restrict y, const uint8_t* __rest
     for (int k0 = 0; k0 < pairs; k0 += kChunk) {
         const int n = std::min(kChunk, pairs - k0);
         for (int k = 0; k < n; ++k) {
-            const ChromaDelta d = chromaDeltaQ14<kSet>(cb[(k0 + k) * kChromaStep], cr[(k0 + k) * kChromaStep]);
+            const ChromaDelta d = chromaDeltaQ14<kSet>(cb[k0 + k], cr[k0 + k]);
             dR[k] = int16_t(d.r);
             dG[k] = int16_t(d.g);
             dB[k] = int16_t(d.b);
         }
-        const uint8_t* yk = y + 2 * k0 * kLumaStep;
+        const uint8_t* yk = y + 2 * k0;
         const int x0 = 2 * k0;
         for (int k = 0; k < n; ++k) {
-            const int16_t y0 = yk[2 * k * kLumaStep];
-            const int16_t y1 = int16_t(yk[(2 * k + 1) * kLumaStep] + kOddLuma);
+            const int16_t y0 = yk[2 * k];
+            const int16_t y1 = int16_t(yk[2 * k + 1] + kOddLuma);
             sink.put(x0 + 2 * k, clamp255x16(int16_t(y0 + dR[k] + o[0].r)), clamp255x16(int16_t(y0 - dG[k] + o[0].g)),
                      clamp255x16(int16_t(y0 + dB[k] + o[0].b)));
             sink.put(x0 + 2 * k + 1, clamp255x16(int16_t(y1 + dR[k] + o[1].r)),
@@ -135,7 +134,7 @@ PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, boo
     const uint8_t* v = win.vRow(i) + (j0 / 2) * kChromaStep;
     const int parity = evenRowDither ? 0 : (i & 1);
     if constexpr (kLumaStep == 1 && kChromaStep == 1) {
-        convertRow<kSet, kTweak, 1, 1>(y, u, v, n / 2, parity, Rgb565Sink{out});
+        convertRow<kSet, kTweak>(y, u, v, n / 2, parity, Rgb565Sink{out});
     } else {
         // Packed rows are split into planar pieces first: two plain loops
         // vectorise where one strided one does not.
@@ -148,7 +147,7 @@ PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, boo
                 pu[k] = u[(x0 / 2 + k) * kChromaStep];
                 pv[k] = v[(x0 / 2 + k) * kChromaStep];
             }
-            convertRow<kSet, kTweak, 1, 1>(py, pu, pv, m / 2, parity, Rgb565Sink{out + x0});
+            convertRow<kSet, kTweak>(py, pu, pv, m / 2, parity, Rgb565Sink{out + x0});
         }
     }
 }
@@ -315,7 +314,7 @@ void wholeFrameTo24(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t 
     const ptrdiff_t stride = 3 * ptrdiff_t(g.rowLength);
     const auto row = [&](int i) { return dst + (g.firstRow + (g.topDown ? i : -i)) * stride; };
     for (int i = 0; i < win.height; ++i)
-        convertRow<kSet, kTweak, 1, 1>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, i & 1,
+        convertRow<kSet, kTweak>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, i & 1,
                                        Rgb24Sink<kRedFirst>{row(i)});
     if (g.extraRow) std::memcpy(row(g.rows), row(g.rows - 1), 3 * size_t(g.width));
 }
@@ -450,7 +449,7 @@ PIXKIT_API int32_t gYUV420toBGR24(const ImageFrame* src, uint8_t* dst, int32_t d
     if (dstStride < 3 * int32_t(src->width)) return -1;
     const SourceWindow win = planarWindow(*src, 0, 0, src->width, src->height, false);
     for (int i = 0; i < win.height; ++i)
-        convertRow<k709R, Tweak::kOddColumnLuma, 1, 1>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, 0,
+        convertRow<k709R, Tweak::kOddColumnLuma>(win.lumaRow(i), win.uRow(i), win.vRow(i), win.width / 2, 0,
                                                         Rgb24Sink<false>{dst + ptrdiff_t(i) * dstStride});
     return 0;
 }

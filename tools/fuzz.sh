@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for SECONDS (default 30),
-# seeded with the heads of the bundled test streams.
+# seeded with the heads of the bundled test streams (Pixkit's from nothing).
 #   bash tools/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,15 +8,15 @@ cd "$(dirname "$0")/.."
 sonadec_need_packages "${SONADEC_BUILD_PACKAGES[@]}" "${SONADEC_FUZZ_PACKAGES[@]}"
 seconds=${1:-30}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode >/dev/null
+cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode fuzz_pixkit >/dev/null
 work=build/fuzz/corpus
-mkdir -p "$work/config" "$work/decode"
+mkdir -p "$work/config" "$work/decode" "$work/pixkit"
 for f in tests/data/*.adts tests/data/*.adif; do
     b=$(basename "$f")
     { printf '\001\000'; head -c 2048 "$f"; } > "$work/config/$b"
     { printf '\055'; head -c 4096 "$f"; } > "$work/decode/$b"
 done
-for t in config decode; do
+for t in config decode pixkit; do
     echo "== fuzz_$t for ${seconds}s"
     rc=0
     build/fuzz/bin/fuzz_$t -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
