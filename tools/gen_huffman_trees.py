@@ -106,7 +106,7 @@ def main():
         sf = [(int(r["index"]), bits(int(r["codeword_hex"], 16), int(r["length"])))
               for r in csv.DictReader(f)]
     spectral = {b: [] for b in BOOKS}
-    with open(os.path.join(DATA, "spectral_codebooks.csv")) as f:
+    with open(os.path.join(DATA, "huffman_codebooks.csv")) as f:
         for r in csv.DictReader(f):
             spectral[int(r["codebook"])].append(
                 (int(r["index"]), bits(int(r["codeword_hex"], 16), int(r["length"]))))

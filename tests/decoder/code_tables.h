@@ -16,7 +16,7 @@ struct Code {
 
 // book 0 = scale factor codebook, 1..11 spectral books.
 inline std::vector<Code> loadBook(int32_t book) {
-    const std::string file = book == 0 ? "scalefactor_codebook.csv" : "spectral_codebooks.csv";
+    const std::string file = book == 0 ? "scalefactor_codebook.csv" : "huffman_codebooks.csv";
     std::vector<Code> codes;
     FILE* f = std::fopen((std::string(SONADEC_TABLE_DATA) + "/" + file).c_str(), "r");
     if (f == nullptr) return codes;

@@ -77,21 +77,21 @@ TEST(InverseQuantise, ExactExamples) {
     EXPECT_EQ(quantised[3], 0);
 
     // Scale factor 164: shift 0, gain one unit below 1.0 on pow43[8] = 8388607.
-    int32_t spec2[4] = {8, 0, 0, 0};
+    int32_t coefs2[4] = {8, 0, 0, 0};
     IcsState ics2 = longIcs(164);
-    inverseQuantise(&ics2, 1, off, spec2);
-    EXPECT_EQ(spec2[0], static_cast<int32_t>((8388607LL * 0x7FFFFFFF) >> 31));
+    inverseQuantise(&ics2, 1, off, coefs2);
+    EXPECT_EQ(coefs2[0], static_cast<int32_t>((8388607LL * 0x7FFFFFFF) >> 31));
 
-    int32_t spec3[4] = {100, -3000, 8191, 1};
+    int32_t coefs3[4] = {100, -3000, 8191, 1};
     IcsState ics3 = longIcs(35);
-    inverseQuantise(&ics3, 1, off, spec3);
-    for (int32_t v : spec3) EXPECT_EQ(v, 0);
+    inverseQuantise(&ics3, 1, off, coefs3);
+    for (int32_t v : coefs3) EXPECT_EQ(v, 0);
 
     // Noise and intensity bands are left alone.
-    int32_t spec4[4] = {5, 5, 5, 5};
+    int32_t coefs4[4] = {5, 5, 5, 5};
     IcsState ics4 = longIcs(100, kIntensityHcb);
-    inverseQuantise(&ics4, 1, off, spec4);
-    EXPECT_EQ(spec4[0], 5);
+    inverseQuantise(&ics4, 1, off, coefs4);
+    EXPECT_EQ(coefs4[0], 5);
 }
 
 TEST(InverseQuantise, MatchesPowerLawOverTheWholeRange) {
