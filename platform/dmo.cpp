@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <string>
@@ -107,25 +106,9 @@ struct Entry {
     std::wstring name;
 };
 
-class EnumDMO final : public IEnumDMO {
+class EnumDMO final : public UnknownImpl<IEnumDMO, IID_IEnumDMO> {
 public:
     explicit EnumDMO(std::vector<Entry> entries) : entries_(std::move(entries)) {}
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumDMO) {
-            *ppv = static_cast<IEnumDMO*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
     STDMETHOD(Next)(DWORD count, CLSID* clsids, WCHAR** names, DWORD* fetched) override {
         if (clsids == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
         DWORD n = 0;
@@ -159,7 +142,6 @@ public:
     }
 private:
     ~EnumDMO() = default;
-    std::atomic<ULONG> refs_{1};
     std::vector<Entry> entries_;
     size_t pos_ = 0;
 };

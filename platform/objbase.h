@@ -4,6 +4,8 @@
 
 #include "wintypes.h"
 
+#include <atomic>
+
 #define STDMETHODCALLTYPE
 #define STDMETHOD(m) virtual HRESULT STDMETHODCALLTYPE m
 #define STDMETHOD_(t, m) virtual t STDMETHODCALLTYPE m
@@ -27,6 +29,37 @@ protected:
 
 extern const IID IID_IUnknown;
 extern const IID IID_IClassFactory;
+
+// IUnknown of a heap object that implements one interface I (named kIid)
+// besides IUnknown: it starts with one reference and deletes itself at the
+// last Release.
+template <class I, const IID& kIid>
+class UnknownImpl : public I {
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == kIid) {
+            *ppv = static_cast<I*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
+        const ULONG r = --refs_;
+        if (r == 0) delete this;
+        return r;
+    }
+    ULONG references() const { return refs_; }
+
+protected:
+    virtual ~UnknownImpl() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
 
 #define COINIT_MULTITHREADED 0x0
 #define COINIT_APARTMENTTHREADED 0x2

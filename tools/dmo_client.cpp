@@ -1,6 +1,5 @@
 #include "dmo_client.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -14,7 +13,7 @@ const GUID kSubtypeAscAndUnit = {0xF8C0A945, 0x71A6, 0x431B, {0x90, 0x56, 0x83, 
 const int32_t kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
 
 // An input or output buffer of fixed capacity.
-class MemoryBuffer final : public IMediaBuffer {
+class MemoryBuffer final : public UnknownImpl<IMediaBuffer, IID_IMediaBuffer> {
 public:
     static MemoryBuffer* create(size_t capacity) {
         MemoryBuffer* b = new (std::nothrow) MemoryBuffer;
@@ -26,22 +25,6 @@ public:
         }
         b->max_ = static_cast<DWORD>(capacity);
         return b;
-    }
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMediaBuffer) {
-            *ppv = static_cast<IMediaBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
     }
     STDMETHOD(SetLength)(DWORD length) override {
         if (length > max_) return E_INVALIDARG;
@@ -62,8 +45,7 @@ public:
     BYTE* data() { return bytes_; }
 private:
     MemoryBuffer() = default;
-    ~MemoryBuffer() { delete[] bytes_; }
-    std::atomic<ULONG> refs_{1};
+    ~MemoryBuffer() override { delete[] bytes_; }
     BYTE* bytes_ = nullptr;
     DWORD max_ = 0;
     DWORD length_ = 0;

@@ -63,7 +63,7 @@ inline DMO_MEDIA_TYPE audioType(const GUID& subtype, std::vector<BYTE>& format) 
     return t;
 }
 
-class TestBuffer final : public IMediaBuffer {
+class TestBuffer final : public UnknownImpl<IMediaBuffer, IID_IMediaBuffer> {
 public:
     explicit TestBuffer(std::vector<BYTE> bytes, DWORD max = 0) : bytes_(std::move(bytes)) {
         length_ = static_cast<DWORD>(bytes_.size());
@@ -77,21 +77,6 @@ public:
         return t;
     }
     static TestBuffer* output(DWORD max) { return new TestBuffer(std::vector<BYTE>(), max); }
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IMediaBuffer) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     STDMETHOD(SetLength)(DWORD l) override {
         if (l > max_) return E_INVALIDARG;
         length_ = l;
@@ -107,9 +92,8 @@ public:
         return S_OK;
     }
     DWORD length() const { return length_; }
-    ULONG refs = 1;
 private:
-    ~TestBuffer() = default;
+    ~TestBuffer() override = default;
     std::vector<BYTE> bytes_;
     DWORD max_ = 0, length_ = 0;
 };

@@ -270,13 +270,13 @@ TEST_F(MediaObject, HoldsOneInputBufferAtATime) {
     EXPECT_EQ(f, static_cast<DWORD>(DMO_INPUT_STATUSF_ACCEPT_DATA));
     TestBuffer* in = TestBuffer::input({1, 2, 3});
     ASSERT_EQ(mo->ProcessInput(0, in, 0, 0, 0), S_OK);
-    EXPECT_EQ(in->refs, 2u);
+    EXPECT_EQ(in->references(), 2u);
     EXPECT_EQ(mo->ProcessInput(0, in, 0, 0, 0), DMO_E_NOTACCEPTING);
     ASSERT_EQ(mo->GetInputStatus(0, &f), S_OK);
     EXPECT_EQ(f, 0u);
     EXPECT_EQ(mo->Discontinuity(0), DMO_E_NOTACCEPTING);
     EXPECT_EQ(mo->Flush(), S_OK);
-    EXPECT_EQ(in->refs, 1u);
+    EXPECT_EQ(in->references(), 1u);
     EXPECT_EQ(mo->Discontinuity(0), S_OK);
     in->Release();
 }
@@ -305,7 +305,7 @@ TEST_F(MediaObject, AShortOutputBufferIsRefusedAndTheInputKept) {
     DMO_OUTPUT_DATA_BUFFER ob{out, 0, 0, 0};
     DWORD status;
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), static_cast<HRESULT>(AAC_DEC_ERR_OUTPUT_TOO_SMALL));
-    EXPECT_EQ(in->refs, 2u);
+    EXPECT_EQ(in->references(), 2u);
     EXPECT_EQ(out->length(), 0u);
     out->Release();
     in->Release();
@@ -319,7 +319,7 @@ TEST_F(MediaObject, AnEmptyBufferGivesNothingAndIsReleased) {
     DMO_OUTPUT_DATA_BUFFER ob{out, 0, 0, 0};
     DWORD status;
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), S_FALSE);
-    EXPECT_EQ(in->refs, 1u);
+    EXPECT_EQ(in->references(), 1u);
     EXPECT_EQ(ob.dwStatus, 0u);
     out->Release();
     in->Release();
@@ -334,7 +334,7 @@ TEST_F(MediaObject, AFrameThatFailsToDecodeReturnsTheCodeAndDropsItsBuffer) {
     DMO_OUTPUT_DATA_BUFFER ob{out, 0, 0, 0};
     DWORD status;
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), static_cast<HRESULT>(-1));
-    EXPECT_EQ(in->refs, 1u);
+    EXPECT_EQ(in->references(), 1u);
     DWORD f = 0;
     mo->GetInputStatus(0, &f);
     EXPECT_EQ(f, static_cast<DWORD>(DMO_INPUT_STATUSF_ACCEPT_DATA));
@@ -350,7 +350,7 @@ TEST_F(MediaObject, ATailThatMayContinueIsCarriedAndFailsAtTheDiscontinuity) {
     DMO_OUTPUT_DATA_BUFFER ob{out, 0, 0, 0};
     DWORD status;
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), S_FALSE);
-    EXPECT_EQ(in->refs, 1u);
+    EXPECT_EQ(in->references(), 1u);
     ASSERT_EQ(mo->Discontinuity(0), S_OK);
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), static_cast<HRESULT>(-1));
     EXPECT_EQ(mo->ProcessOutput(0, 1, &ob, &status), S_FALSE);
@@ -426,7 +426,7 @@ TEST_F(MediaObject, TwoUnitsInOneBufferGiveAnIncompleteFrameThenTheOther) {
     ASSERT_EQ(mo->ProcessOutput(0, 1, &ob, &status), S_OK);
     EXPECT_FALSE(ob.dwStatus & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE);
     EXPECT_EQ(ob.rtTimestamp, 1000 + 232199);
-    EXPECT_EQ(in->refs, 1u);
+    EXPECT_EQ(in->references(), 1u);
     out->Release();
     in->Release();
 }
