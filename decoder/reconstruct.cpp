@@ -57,6 +57,23 @@ inline WindowLayout layoutOf(const IcsState* ics) {
     return {1, kOneWindow, 0};
 }
 
+// Calls visit(idx, k, base) for bands 0 .. bands - 1 of every window of every
+// group, in window order: idx indexes the group's side information, base is
+// the window's first line in the de-interleaved spectrum.
+template <class Visit>
+inline void forEachWindowBand(const WindowLayout& layout, int32_t bandCount, int32_t bands, Visit visit) {
+    int32_t window = 0;
+    for (int32_t g = 0; g < layout.groups; ++g) {
+        const int32_t len = layout.length[g];
+        if (window + len > 8) break;
+        for (int32_t w = 0; w < len; ++w) {
+            const int32_t base = layout.lineStep * (window + w);
+            for (int32_t k = 0; k < bands; ++k) visit(g * bandCount + k, k, base);
+        }
+        window += len;
+    }
+}
+
 // Normalises a noise band to energy 2^60 and scales it by 2^(e/4 - 27):
 // band energy 2^(e/2) on the 8 x ISO spectrum scale.
 void scaleNoiseBand(int32_t* v, int32_t width, int32_t energyIndex) {
@@ -194,41 +211,31 @@ void noiseSubstitution(AacDecoder* d, ElementState* e, int32_t ch, int32_t bandC
     const bool pair = e->kind == 2 && ch == 1;
     const int32_t* partner = pair ? spectrum - kSpectrumWords : nullptr;
     uint32_t x = static_cast<uint32_t>(d->noiseSeed[outChannel]);
-    int32_t window = 0;
-    for (int32_t g = 0; g < layout.groups; ++g) {
-        const int32_t len = layout.length[g];
-        if (window + len > 8) break;
-        for (int32_t w = 0; w < len; ++w) {
-            const int32_t base = layout.lineStep * (window + w);
-            for (int32_t k = 0; k < bandCount; ++k) {
-                const int32_t idx = g * bandCount + k;
-                if (ics->codebook[idx] != kNoiseHcb) continue;
-                if (ics->ltp.dataPresent && k < kMaxLtpLongBands) ics->ltp.longUsed[k] = 0;
-                int32_t* v = spectrum + base + offsets[k];
-                const int32_t width = offsets[k + 1] - offsets[k];
-                if (pair && msActive(e, idx) && e->ics[0].codebook[idx] == kNoiseHcb) {
-                    // Bring the copy to a common level first so that a quiet
-                    // partner band keeps its shape through the normalisation.
-                    const int32_t* src = partner + base + offsets[k];
-                    int32_t peak = 0;
-                    for (int32_t i = 0; i < width; ++i) peak |= src[i] < 0 ? ~src[i] : src[i];
-                    const int32_t up = FxNorm(peak) - 4;
-                    for (int32_t i = 0; i < width; ++i)
-                        v[i] = up >= 0 ? shiftLeft(src[i], up) : src[i] >> -up;
-                } else {
-                    int32_t pi = width / 4 - 1;
-                    pi = pi < 0 ? 0 : pi > 31 ? 31 : pi;
-                    const int32_t prescale = kNoisePrescale[pi];
-                    for (int32_t i = 0; i < width; ++i) {
-                        x = 1664525u * x + 1013904223u;
-                        v[i] = FxMulQ31(static_cast<int32_t>(x), prescale);
-                    }
-                }
-                scaleNoiseBand(v, width, ics->scaleFactor[idx]);
+    forEachWindowBand(layout, bandCount, bandCount, [&](int32_t idx, int32_t k, int32_t base) {
+        if (ics->codebook[idx] != kNoiseHcb) return;
+        if (ics->ltp.dataPresent && k < kMaxLtpLongBands) ics->ltp.longUsed[k] = 0;
+        int32_t* v = spectrum + base + offsets[k];
+        const int32_t width = offsets[k + 1] - offsets[k];
+        if (pair && msActive(e, idx) && e->ics[0].codebook[idx] == kNoiseHcb) {
+            // Bring the copy to a common level first so that a quiet
+            // partner band keeps its shape through the normalisation.
+            const int32_t* src = partner + base + offsets[k];
+            int32_t peak = 0;
+            for (int32_t i = 0; i < width; ++i) peak |= src[i] < 0 ? ~src[i] : src[i];
+            const int32_t up = FxNorm(peak) - 4;
+            for (int32_t i = 0; i < width; ++i)
+                v[i] = up >= 0 ? shiftLeft(src[i], up) : src[i] >> -up;
+        } else {
+            int32_t pi = width / 4 - 1;
+            pi = pi < 0 ? 0 : pi > 31 ? 31 : pi;
+            const int32_t prescale = kNoisePrescale[pi];
+            for (int32_t i = 0; i < width; ++i) {
+                x = 1664525u * x + 1013904223u;
+                v[i] = FxMulQ31(static_cast<int32_t>(x), prescale);
             }
         }
-        window += len;
-    }
+        scaleNoiseBand(v, width, ics->scaleFactor[idx]);
+    });
     d->noiseSeed[outChannel] = static_cast<int32_t>(x);
 }
 
@@ -248,45 +255,35 @@ void stereoProcessBands(int32_t bandLimit, ElementState* e, int32_t bandCount, c
     int32_t* right = spectra + kSpectrumWords;
 
     for (int32_t pass = 0; pass < 2; ++pass) { // M/S over all bands, then intensity
-        int32_t window = 0;
-        for (int32_t g = 0; g < layout.groups; ++g) {
-            const int32_t len = layout.length[g];
-            if (window + len > 8) break;
-            for (int32_t w = 0; w < len; ++w) {
-                const int32_t base = layout.lineStep * (window + w);
-                for (int32_t k = 0; k < bandLimit; ++k) {
-                    const int32_t idx = g * bandCount + k;
-                    const uint8_t cb = ics->codebook[idx];
-                    const bool ms = msActive(e, idx);
-                    int32_t* l = left + base + off[k];
-                    int32_t* r = right + base + off[k];
-                    const int32_t width = off[k + 1] - off[k];
-                    if (pass == 0) {
-                        if (!ms || cb >= kNoiseHcb) continue;
-                        for (int32_t i = 0; i < width; ++i) {
-                            const int32_t a = l[i], b = r[i];
-                            l[i] = wrapAdd(a, b);
-                            r[i] = wrapSub(a, b);
-                        }
-                        continue;
-                    }
-                    if (cb != kIntensityHcb && cb != kIntensityHcb2) continue;
-                    const bool negative = (cb == kIntensityHcb2) != ms;
-                    const int32_t p = ics->scaleFactor[idx];
-                    int32_t gain = kQuarterGain[4 - ((-p) & 3)];
-                    if (negative) gain = -gain;
-                    const int32_t rightShift = p >= 0 ? p >> 2 : 0;
-                    const int32_t leftShift = p >= 0 ? 0 : (-p + 3) >> 2;
-                    if (rightShift >= 32 || leftShift >= 32) {
-                        for (int32_t i = 0; i < width; ++i) r[i] = 0;
-                        continue;
-                    }
-                    for (int32_t i = 0; i < width; ++i)
-                        r[i] = FxMulQ31Exact(gain, shiftLeft(l[i] >> rightShift, leftShift));
+        forEachWindowBand(layout, bandCount, bandLimit, [&](int32_t idx, int32_t k, int32_t base) {
+            const uint8_t cb = ics->codebook[idx];
+            const bool ms = msActive(e, idx);
+            int32_t* l = left + base + off[k];
+            int32_t* r = right + base + off[k];
+            const int32_t width = off[k + 1] - off[k];
+            if (pass == 0) {
+                if (!ms || cb >= kNoiseHcb) return;
+                for (int32_t i = 0; i < width; ++i) {
+                    const int32_t a = l[i], b = r[i];
+                    l[i] = wrapAdd(a, b);
+                    r[i] = wrapSub(a, b);
                 }
+                return;
             }
-            window += len;
-        }
+            if (cb != kIntensityHcb && cb != kIntensityHcb2) return;
+            const bool negative = (cb == kIntensityHcb2) != ms;
+            const int32_t p = ics->scaleFactor[idx];
+            int32_t gain = kQuarterGain[4 - ((-p) & 3)];
+            if (negative) gain = -gain;
+            const int32_t rightShift = p >= 0 ? p >> 2 : 0;
+            const int32_t leftShift = p >= 0 ? 0 : (-p + 3) >> 2;
+            if (rightShift >= 32 || leftShift >= 32) {
+                for (int32_t i = 0; i < width; ++i) r[i] = 0;
+                return;
+            }
+            for (int32_t i = 0; i < width; ++i)
+                r[i] = FxMulQ31Exact(gain, shiftLeft(l[i] >> rightShift, leftShift));
+        });
     }
 }
 
