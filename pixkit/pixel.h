@@ -4,11 +4,18 @@
 
 #include <cstdint>
 
-// Hot frame loops get an AVX2 clone on x86-64, chosen at load time; the
-// arithmetic is the same integer arithmetic, only wider. Other compilers and
-// targets (clang for fuzzing, the ARM cross build) get the plain function.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Hot frame loops get AVX-512 and AVX2 clones on x86-64, one chosen at load
+// time for the CPU at hand; the arithmetic is the same integer arithmetic, only
+// wider. Other compilers and targets (clang for fuzzing, the ARM cross build)
+// get the plain function. The test builds of the narrower variants define
+// PIXKIT_WIDEST_CLONE_AVX2 or PIXKIT_NO_CLONES, so that every clone a machine
+// may pick is checked on this one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(PIXKIT_NO_CLONES)
+#if defined(PIXKIT_WIDEST_CLONE_AVX2)
 #define PIXKIT_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define PIXKIT_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 #else
 #define PIXKIT_VECTOR_CLONES
 #endif
@@ -16,6 +23,8 @@
 // For the kernels the cloned loops call: inlined, they are compiled for each
 // clone's target instead of only the default one.
 #define PIXKIT_KERNEL inline __attribute__((always_inline))
+// The same for a lambda a kernel hands to a loop helper.
+#define PIXKIT_LAMBDA_KERNEL __attribute__((always_inline))
 
 namespace pixkit {
 

@@ -44,13 +44,29 @@ PIXKIT_KERNEL LumaPair lumaPair(const uint8_t* p) {
 }
 
 // Vector loops run in blocks of a constant count, each one straight vector
-// sequence; the last block overlaps its predecessor instead of leaving a
-// scalar tail (the outputs never feed the inputs).
-constexpr int kVectorBlocks = 16;
+// sequence of whole registers (64 blocks: one 512-bit or two 256-bit loads of
+// chroma); the last block overlaps its predecessor instead of leaving a scalar
+// tail, which is sound because the outputs never feed the inputs. Shorter rows
+// fall back to 16-block runs, then to a loop of variable count.
+constexpr int kVectorBlocks = 64;
+constexpr int kShortVectorBlocks = 16;
 
-// Start of the block after the one at k, over blocks 0 .. n - 1; -1 after the last.
-inline int nextVectorBlock(int k, int n) {
-    return k + kVectorBlocks >= n ? -1 : std::min(k + kVectorBlocks, n - kVectorBlocks);
+// Start of the run after the one at k, over items 0 .. n - 1 in runs of
+// `size` (n >= size), the last one moved back to end at n; -1 after the last.
+inline int nextOverlappedRun(int k, int n, int size) {
+    return k + size >= n ? -1 : std::min(k + size, n - size);
+}
+
+// Calls convert(k, m) over blocks 0 .. n - 1, with m a constant wherever it can be.
+template <class Convert>
+PIXKIT_KERNEL void forVectorRuns(int n, Convert convert) {
+    if (n >= kVectorBlocks) {
+        for (int k = 0; k >= 0; k = nextOverlappedRun(k, n, kVectorBlocks)) convert(k, kVectorBlocks);
+    } else if (n >= kShortVectorBlocks) {
+        for (int k = 0; k >= 0; k = nextOverlappedRun(k, n, kShortVectorBlocks)) convert(k, kShortVectorBlocks);
+    } else {
+        convert(0, n);
+    }
 }
 
 // m blocks of a row pair into two destination rows, left to right.
@@ -72,10 +88,9 @@ PIXKIT_KERNEL void convertBlocks(const uint8_t* __restrict y0, const uint8_t* __
 template <bool kDithered>
 PIXKIT_KERNEL void convertRowPair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                                   uint16_t* out0, uint16_t* out1, int width) {
-    const int n = width >> 1;
-    if (n < kVectorBlocks) return convertBlocks<kDithered>(y0, y1, u, v, out0, out1, n);
-    for (int k = 0; k >= 0; k = nextVectorBlock(k, n))
-        convertBlocks<kDithered>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out0 + 2 * k, out1 + 2 * k, kVectorBlocks);
+    forVectorRuns(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+        convertBlocks<kDithered>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out0 + 2 * k, out1 + 2 * k, m);
+    });
 }
 
 // m blocks of a row pair into the column's two pixels as they lie side by
@@ -107,10 +122,9 @@ PIXKIT_KERNEL void convertBlocksToColumns(const uint8_t* __restrict y0, const ui
 template <bool kThreeQuarter>
 PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
                                            const uint8_t* v, uint16_t* out, int width) {
-    const int n = width >> 1;
-    if (n < kVectorBlocks) return convertBlocksToColumns<kThreeQuarter>(y0, y1, u, v, out, n);
-    for (int k = 0; k >= 0; k = nextVectorBlock(k, n))
-        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, kVectorBlocks);
+    forVectorRuns(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+        convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, m);
+    });
 }
 
 // The clipped, even-sized source window.
@@ -151,58 +165,63 @@ PIXKIT_VECTOR_CLONES void walkUpright(const Window& win, const Dest& dst, bool o
 }
 
 // Columns reversed, dithered. Converting a short run forward and then storing
-// it reversed keeps both loops simple enough for the vectoriser.
-constexpr int kRunPixels = 128;
+// it reversed keeps both loops simple enough for the vectoriser; runs overlap
+// at the row's end so that every one has the full constant length.
+constexpr int kRunPixels = 2 * kVectorBlocks;
 
 PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
     uint16_t run0[kRunPixels];
     uint16_t run1[kRunPixels];
+    const int w = win.width;
+    const int runLength = std::min(kRunPixels, w);
     for (int i = 0; i < win.height; i += 2) {
         uint16_t* __restrict out0 = dst.row(i);
         uint16_t* __restrict out1 = dst.row(i + 1);
-        for (int j0 = 0; j0 < win.width; j0 += kRunPixels) {
-            const int n = std::min(kRunPixels, win.width - j0);
+        for (int j0 = 0; j0 >= 0; j0 = nextOverlappedRun(j0, w, runLength)) {
             convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
-                                        win.vRow(i / 2) + j0 / 2, run0, run1, n);
-            uint16_t* __restrict end0 = out0 + win.width - 1 - j0;
-            uint16_t* __restrict end1 = out1 + win.width - 1 - j0;
-            for (int x = 0; x < n; ++x) end0[-x] = run0[x];
-            for (int x = 0; x < n; ++x) end1[-x] = run1[x];
+                                 win.vRow(i / 2) + j0 / 2, run0, run1, runLength);
+            uint16_t* __restrict end0 = out0 + w - 1 - j0;
+            uint16_t* __restrict end1 = out1 + w - 1 - j0;
+            for (int x = 0; x < runLength; ++x) end0[-x] = run0[x];
+            for (int x = 0; x < runLength; ++x) end1[-x] = run1[x];
         }
     }
 }
 
 // The quarter turns: source rows become destination columns. Converting a band
 // of row pairs into a small tile first lets every destination row be written
-// in one contiguous run instead of two pixels per row per pair.
+// in one contiguous run instead of two pixels per row per pair. Tiles and
+// bands overlap at the window's edges, like the runs above, so that all but
+// the smallest windows see only full tiles.
 constexpr int kBandPairs = 16;
-constexpr int kTileColumns = 64;
+constexpr int kTileColumns = 2 * kVectorBlocks;
 
 template <bool kThreeQuarter>
 PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
     const int w = win.width;
     const int pairs = win.height / 2;
+    const int bandPairs = std::min(kBandPairs, pairs);
+    const int tileColumns = std::min(kTileColumns, w);
     // Row q holds pair q's two pixels of each column, as destination words.
     uint16_t tile[kBandPairs][2 * kTileColumns];
-    for (int p0 = 0; p0 < pairs; p0 += kBandPairs) {
-        const int np = std::min(kBandPairs, pairs - p0);
-        for (int c0 = 0; c0 < w; c0 += kTileColumns) {
-            const int nc = std::min(kTileColumns, w - c0);
-            for (int q = 0; q < np; ++q) {
+    for (int p0 = 0; p0 >= 0; p0 = nextOverlappedRun(p0, pairs, bandPairs)) {
+        for (int c0 = 0; c0 >= 0; c0 = nextOverlappedRun(c0, w, tileColumns)) {
+            // c0 stays even (w and tileColumns are), so chroma stays aligned.
+            for (int q = 0; q < bandPairs; ++q) {
                 const int i = 2 * (p0 + q);
                 convertRowPairToColumns<kThreeQuarter>(win.lumaRow(i) + c0, win.lumaRow(i + 1) + c0,
                                                        win.uRow(i / 2) + c0 / 2, win.vRow(i / 2) + c0 / 2, tile[q],
-                                                       nc);
+                                                       tileColumns);
             }
-            if (np == kBandPairs) {
+            if (bandPairs == kBandPairs) {
                 // Full band: transpose the tile into destination order in a
                 // loop the vectoriser turns into interleaves, then copy runs.
                 uint32_t runs[kTileColumns][kBandPairs];
-                for (int c = 0; c < nc; ++c)
+                for (int c = 0; c < tileColumns; ++c)
                     for (int q = 0; q < kBandPairs; ++q)
                         std::memcpy(&runs[c][kThreeQuarter ? kBandPairs - 1 - q : q], &tile[q][2 * c],
                                     sizeof(uint32_t));
-                for (int c = 0; c < nc; ++c) {
+                for (int c = 0; c < tileColumns; ++c) {
                     const int j = c0 + c;
                     uint16_t* out = kThreeQuarter ? dst.row(w - 1 - j) + win.height - 2 * (p0 + kBandPairs)
                                                   : dst.row(j) + 2 * p0;
@@ -210,15 +229,15 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
                 }
                 continue;
             }
-            for (int c = 0; c < nc; ++c) {
+            for (int c = 0; c < tileColumns; ++c) {
                 const int j = c0 + c;
                 if constexpr (kThreeQuarter) {
                     // Pair p lands at columns h - 2 - 2p, h - 1 - 2p of row w - 1 - j.
                     uint16_t* out = dst.row(w - 1 - j) + win.height - 2 - 2 * p0;
-                    for (int q = 0; q < np; ++q) std::memcpy(out - 2 * q, &tile[q][2 * c], sizeof(uint32_t));
+                    for (int q = 0; q < bandPairs; ++q) std::memcpy(out - 2 * q, &tile[q][2 * c], sizeof(uint32_t));
                 } else {
                     uint16_t* out = dst.row(j) + 2 * p0;
-                    for (int q = 0; q < np; ++q) std::memcpy(out + 2 * q, &tile[q][2 * c], sizeof(uint32_t));
+                    for (int q = 0; q < bandPairs; ++q) std::memcpy(out + 2 * q, &tile[q][2 * c], sizeof(uint32_t));
                 }
             }
         }

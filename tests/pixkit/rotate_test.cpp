@@ -185,7 +185,7 @@ TEST(YuvToRgb565Rotate, MatchesModelOnRandomWindows) {
 TEST(YuvToRgb565Rotate, MatchesModelOnLargeFrames) {
     std::mt19937 rng(7);
     for (int iter = 0; iter < 12; ++iter) {
-        const int W = irand(rng, 60, 200), H = irand(rng, 30, 90);
+        const int W = irand(rng, 60, 400), H = irand(rng, 30, 90);
         Frame f(W, H);
         fillRandom(f, rng);
         const int rotation = iter % 4;
@@ -203,24 +203,34 @@ TEST(YuvToRgb565Rotate, MatchesModelOnLargeFrames) {
     }
 }
 
-// Every width from 2 to 80 for every code: rows shorter than one vector
-// block, exactly one, and one plus a partial, overlapping block.
+// Converts the whole W x H frame with every code and compares with the model.
+void expectWholeFrameMatches(int W, int H, std::mt19937& rng) {
+    Frame f(W, H);
+    fillRandom(f, rng);
+    for (int rotation = 0; rotation < 4; ++rotation) {
+        const int stride = rotation % 2 ? H : W, dh = rotation % 2 ? W : H;
+        Guarded<uint16_t> got(size_t(stride) * dh, kSentinel), want(size_t(stride) * dh, kSentinel);
+        ASSERT_EQ(gYUV420toBGR565TopDown_Rotate(&f.desc, got.data(), 0, 0, uint16_t(W), uint16_t(H), 0, 0,
+                                                uint16_t(stride), uint16_t(dh), uint8_t(rotation)),
+                  0);
+        modelRotate(f.desc, want.data(), 0, 0, W, H, 0, 0, stride, dh, rotation);
+        ASSERT_TRUE(got.all == want.all) << W << "x" << H << " rotation " << rotation;
+    }
+}
+
+// Every width from 2 to 300: rows shorter than one vector block, exactly one,
+// one plus a partial, overlapping block, at both block lengths (32 and 128
+// pixels), and tiles that overlap at the right edge.
 TEST(YuvToRgb565Rotate, MatchesModelAcrossBlockWidths) {
     std::mt19937 rng(11);
-    for (int W = 2; W <= 80; ++W) {
-        for (int rotation = 0; rotation < 4; ++rotation) {
-            const int H = 6 + 2 * (W % 3);
-            Frame f(W, H);
-            fillRandom(f, rng);
-            const int stride = rotation % 2 ? H : W, dh = rotation % 2 ? W : H;
-            Guarded<uint16_t> got(size_t(stride) * dh, kSentinel), want(size_t(stride) * dh, kSentinel);
-            ASSERT_EQ(gYUV420toBGR565TopDown_Rotate(&f.desc, got.data(), 0, 0, uint16_t(W), uint16_t(H), 0, 0,
-                                                    uint16_t(stride), uint16_t(dh), uint8_t(rotation)),
-                      0);
-            modelRotate(f.desc, want.data(), 0, 0, W, H, 0, 0, stride, dh, rotation);
-            ASSERT_TRUE(got.all == want.all) << "width " << W << " rotation " << rotation;
-        }
-    }
+    for (int W = 2; W <= 300; ++W) expectWholeFrameMatches(W, 6 + 2 * (W % 3), rng);
+}
+
+// Every height from 2 to 80 on frames just over one tile wide: bands of
+// fewer row pairs than a full one, exactly one, and overlapping bands.
+TEST(YuvToRgb565Rotate, MatchesModelAcrossBandHeights) {
+    std::mt19937 rng(13);
+    for (int H = 2; H <= 80; ++H) expectWholeFrameMatches(128 + 2 * (H % 5), H, rng);
 }
 
 }  // namespace
