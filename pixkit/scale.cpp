@@ -60,7 +60,7 @@ PIXKIT_KERNEL void filterRow(const uint8_t* __restrict row, const ColumnTaps& t,
 // Vector loops run in blocks of a constant count, each one straight vector
 // sequence; the last block overlaps its predecessor instead of leaving a
 // scalar tail (the outputs never feed the inputs).
-constexpr int kVectorBlock = 32;
+constexpr int kVectorBlock = 64;
 
 // Start of the block after the one at c over columns .. n - 1, -1 after the
 // last; blocks after the first start on multiples of the block size, so that

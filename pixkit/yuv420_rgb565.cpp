@@ -45,9 +45,10 @@ PIXKIT_KERNEL LumaPair lumaPair(const uint8_t* p) {
 
 // Vector loops run in blocks of a constant count, each one straight vector
 // sequence of whole registers (64 blocks: one 512-bit or two 256-bit loads of
-// chroma); the last block overlaps its predecessor instead of leaving a scalar
-// tail, which is sound because the outputs never feed the inputs. Shorter rows
-// fall back to 16-block runs, then to a loop of variable count.
+// chroma). What is left after the long runs goes in 16-block runs, the last
+// one moved back to overlap its predecessor instead of leaving a scalar tail;
+// that is sound because the outputs never feed the inputs. Rows under 16
+// blocks take a loop of variable count.
 constexpr int kVectorBlocks = 64;
 constexpr int kShortVectorBlocks = 16;
 
@@ -60,13 +61,12 @@ inline int nextOverlappedRun(int k, int n, int size) {
 // Calls convert(k, m) over blocks 0 .. n - 1, with m a constant wherever it can be.
 template <class Convert>
 PIXKIT_KERNEL void forVectorRuns(int n, Convert convert) {
-    if (n >= kVectorBlocks) {
-        for (int k = 0; k >= 0; k = nextOverlappedRun(k, n, kVectorBlocks)) convert(k, kVectorBlocks);
-    } else if (n >= kShortVectorBlocks) {
-        for (int k = 0; k >= 0; k = nextOverlappedRun(k, n, kShortVectorBlocks)) convert(k, kShortVectorBlocks);
-    } else {
-        convert(0, n);
-    }
+    if (n < kShortVectorBlocks) return convert(0, n);
+    int k = 0;
+    for (; k + kVectorBlocks <= n; k += kVectorBlocks) convert(k, kVectorBlocks);
+    if (k == n) return;
+    for (k = std::min(k, n - kShortVectorBlocks); k >= 0; k = nextOverlappedRun(k, n, kShortVectorBlocks))
+        convert(k, kShortVectorBlocks);
 }
 
 // m blocks of a row pair into two destination rows, left to right.
@@ -165,19 +165,18 @@ PIXKIT_VECTOR_CLONES void walkUpright(const Window& win, const Dest& dst, bool o
 }
 
 // Columns reversed, dithered. Converting a short run forward and then storing
-// it reversed keeps both loops simple enough for the vectoriser; runs overlap
-// at the row's end so that every one has the full constant length.
+// it reversed keeps both loops simple enough for the vectoriser.
 constexpr int kRunPixels = 2 * kVectorBlocks;
 
 PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
     uint16_t run0[kRunPixels];
     uint16_t run1[kRunPixels];
     const int w = win.width;
-    const int runLength = std::min(kRunPixels, w);
     for (int i = 0; i < win.height; i += 2) {
         uint16_t* __restrict out0 = dst.row(i);
         uint16_t* __restrict out1 = dst.row(i + 1);
-        for (int j0 = 0; j0 >= 0; j0 = nextOverlappedRun(j0, w, runLength)) {
+        for (int j0 = 0; j0 < w; j0 += kRunPixels) {
+            const int runLength = std::min(kRunPixels, w - j0);
             convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
                                  win.vRow(i / 2) + j0 / 2, run0, run1, runLength);
             uint16_t* __restrict end0 = out0 + w - 1 - j0;
@@ -190,9 +189,9 @@ PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
 
 // The quarter turns: source rows become destination columns. Converting a band
 // of row pairs into a small tile first lets every destination row be written
-// in one contiguous run instead of two pixels per row per pair. Tiles and
-// bands overlap at the window's edges, like the runs above, so that all but
-// the smallest windows see only full tiles.
+// in one contiguous run instead of two pixels per row per pair. The last band
+// overlaps its predecessor, so that only windows of fewer than 16 row pairs
+// take the slow placement of a partial band.
 constexpr int kBandPairs = 16;
 constexpr int kTileColumns = 2 * kVectorBlocks;
 
@@ -201,12 +200,11 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
     const int w = win.width;
     const int pairs = win.height / 2;
     const int bandPairs = std::min(kBandPairs, pairs);
-    const int tileColumns = std::min(kTileColumns, w);
     // Row q holds pair q's two pixels of each column, as destination words.
     uint16_t tile[kBandPairs][2 * kTileColumns];
     for (int p0 = 0; p0 >= 0; p0 = nextOverlappedRun(p0, pairs, bandPairs)) {
-        for (int c0 = 0; c0 >= 0; c0 = nextOverlappedRun(c0, w, tileColumns)) {
-            // c0 stays even (w and tileColumns are), so chroma stays aligned.
+        for (int c0 = 0; c0 < w; c0 += kTileColumns) {
+            const int tileColumns = std::min(kTileColumns, w - c0);
             for (int q = 0; q < bandPairs; ++q) {
                 const int i = 2 * (p0 + q);
                 convertRowPairToColumns<kThreeQuarter>(win.lumaRow(i) + c0, win.lumaRow(i + 1) + c0,
