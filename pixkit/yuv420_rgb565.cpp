@@ -1,6 +1,7 @@
 // YUV 4:2:0 to RGB565 with the four destination walks.
 #include "pixkit.h"
 #include "pixel.h"
+#include "vector_runs.h"
 
 #include <algorithm>
 #include <bit>
@@ -43,31 +44,9 @@ PIXKIT_KERNEL LumaPair lumaPair(const uint8_t* p) {
     else return {int16_t(w >> 8), int16_t(w & 0xFF)};
 }
 
-// Vector loops run in blocks of a constant count, each one straight vector
-// sequence of whole registers (64 blocks: one 512-bit or two 256-bit loads of
-// chroma). What is left after the long runs goes in 16-block runs, the last
-// one moved back to overlap its predecessor instead of leaving a scalar tail;
-// that is sound because the outputs never feed the inputs. Rows under 16
-// blocks take a loop of variable count.
+// Vector runs of 64 blocks: one 512-bit or two 256-bit loads of chroma.
 constexpr int kVectorBlocks = 64;
 constexpr int kShortVectorBlocks = 16;
-
-// Start of the run after the one at k, over items 0 .. n - 1 in runs of
-// `size` (n >= size), the last one moved back to end at n; -1 after the last.
-inline int nextOverlappedRun(int k, int n, int size) {
-    return k + size >= n ? -1 : std::min(k + size, n - size);
-}
-
-// Calls convert(k, m) over blocks 0 .. n - 1, with m a constant wherever it can be.
-template <class Convert>
-PIXKIT_KERNEL void forVectorRuns(int n, Convert convert) {
-    if (n < kShortVectorBlocks) return convert(0, n);
-    int k = 0;
-    for (; k + kVectorBlocks <= n; k += kVectorBlocks) convert(k, kVectorBlocks);
-    if (k == n) return;
-    for (k = std::min(k, n - kShortVectorBlocks); k >= 0; k = nextOverlappedRun(k, n, kShortVectorBlocks))
-        convert(k, kShortVectorBlocks);
-}
 
 // m blocks of a row pair into two destination rows, left to right.
 template <bool kDithered>
@@ -88,7 +67,7 @@ PIXKIT_KERNEL void convertBlocks(const uint8_t* __restrict y0, const uint8_t* __
 template <bool kDithered>
 PIXKIT_KERNEL void convertRowPair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                                   uint16_t* out0, uint16_t* out1, int width) {
-    forVectorRuns(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+    forVectorRuns<kVectorBlocks, kShortVectorBlocks>(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
         convertBlocks<kDithered>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out0 + 2 * k, out1 + 2 * k, m);
     });
 }
@@ -122,7 +101,7 @@ PIXKIT_KERNEL void convertBlocksToColumns(const uint8_t* __restrict y0, const ui
 template <bool kThreeQuarter>
 PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
                                            const uint8_t* v, uint16_t* out, int width) {
-    forVectorRuns(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+    forVectorRuns<kVectorBlocks, kShortVectorBlocks>(width >> 1, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
         convertBlocksToColumns<kThreeQuarter>(y0 + 2 * k, y1 + 2 * k, u + k, v + k, out + 4 * k, m);
     });
 }

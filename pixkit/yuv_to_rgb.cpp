@@ -4,6 +4,7 @@
 // first); the destination walks are row and column steps.
 #include "pixkit.h"
 #include "pixel.h"
+#include "vector_runs.h"
 #include "yuv_coefficients.h"
 
 #include <algorithm>
@@ -40,36 +41,40 @@ struct Rgb24Sink {
     }
 };
 
-// `pairs` 2-pixel groups of one planar row. The chroma increments of a chunk
-// are worked out first (32-bit products), then its pixels in 16-bit lanes:
-// every sum stays inside -300..600.
+// m 2-pixel groups of one planar row, the first landing at pixel x0. The
+// chroma increments are worked out first (32-bit products), then the pixels
+// in 16-bit lanes: every sum stays inside -300..600.
+template <CoefficientSet kSet, Tweak kTweak, class Sink>
+PIXKIT_KERNEL void convertPairs(const uint8_t* __restrict y, const uint8_t* __restrict cb,
+                                const uint8_t* __restrict cr, int m, const Dither (&o)[2], int x0, Sink sink) {
+    constexpr int kMaxPairs = 64;
+    int16_t dR[kMaxPairs], dG[kMaxPairs], dB[kMaxPairs];
+    constexpr int kOddLuma = kTweak == Tweak::kOddColumnLuma ? 1 : 0;
+    for (int k = 0; k < m; ++k) {
+        const ChromaDelta d = chromaDeltaQ14<kSet>(cb[k], cr[k]);
+        dR[k] = int16_t(d.r);
+        dG[k] = int16_t(d.g);
+        dB[k] = int16_t(d.b);
+    }
+    for (int k = 0; k < m; ++k) {
+        const int16_t y0 = y[2 * k];
+        const int16_t y1 = int16_t(y[2 * k + 1] + kOddLuma);
+        sink.put(x0 + 2 * k, clamp255x16(int16_t(y0 + dR[k] + o[0].r)), clamp255x16(int16_t(y0 - dG[k] + o[0].g)),
+                 clamp255x16(int16_t(y0 + dB[k] + o[0].b)));
+        sink.put(x0 + 2 * k + 1, clamp255x16(int16_t(y1 + dR[k] + o[1].r)),
+                 clamp255x16(int16_t(y1 - dG[k] + o[1].g)), clamp255x16(int16_t(y1 + dB[k] + o[1].b)));
+    }
+}
+
+// `pairs` 2-pixel groups of one planar row, in runs of 64 and 16 groups.
 template <CoefficientSet kSet, Tweak kTweak, class Sink>
 PIXKIT_KERNEL void convertRow(const uint8_t* __restrict y, const uint8_t* __restrict cb, const uint8_t* __restrict cr,
                               int pairs, int rowParity, Sink sink) {
-    constexpr int kChunk = 64;
-    int16_t dR[kChunk], dG[kChunk], dB[kChunk];
     Dither o[2] = {{0, 0, 0}, {0, 0, 0}};
     if constexpr (kTweak == Tweak::kDither) o[0] = kDither[rowParity][0], o[1] = kDither[rowParity][1];
-    constexpr int kOddLuma = kTweak == Tweak::kOddColumnLuma ? 1 : 0;
-    for (int k0 = 0; k0 < pairs; k0 += kChunk) {
-        const int n = std::min(kChunk, pairs - k0);
-        for (int k = 0; k < n; ++k) {
-            const ChromaDelta d = chromaDeltaQ14<kSet>(cb[k0 + k], cr[k0 + k]);
-            dR[k] = int16_t(d.r);
-            dG[k] = int16_t(d.g);
-            dB[k] = int16_t(d.b);
-        }
-        const uint8_t* yk = y + 2 * k0;
-        const int x0 = 2 * k0;
-        for (int k = 0; k < n; ++k) {
-            const int16_t y0 = yk[2 * k];
-            const int16_t y1 = int16_t(yk[2 * k + 1] + kOddLuma);
-            sink.put(x0 + 2 * k, clamp255x16(int16_t(y0 + dR[k] + o[0].r)), clamp255x16(int16_t(y0 - dG[k] + o[0].g)),
-                     clamp255x16(int16_t(y0 + dB[k] + o[0].b)));
-            sink.put(x0 + 2 * k + 1, clamp255x16(int16_t(y1 + dR[k] + o[1].r)),
-                     clamp255x16(int16_t(y1 - dG[k] + o[1].g)), clamp255x16(int16_t(y1 + dB[k] + o[1].b)));
-        }
-    }
+    forVectorRuns<64, 16>(pairs, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+        convertPairs<kSet, kTweak>(y + 2 * k, cb + k, cr + k, m, o, 2 * k, sink);
+    });
 }
 
 // Rows of a clipped source window: row i's luma at y + i * lumaStride, its
@@ -126,6 +131,22 @@ Walk bottomUpWalk(int code, uint16_t* o, ptrdiff_t stride, int w, int h) {
     }
 }
 
+// Packed rows are split into planar pieces first: two plain loops vectorise
+// where one strided one does not. Converts m groups from group k on.
+constexpr int kPiecePairs = 64;
+
+template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
+PIXKIT_KERNEL void convertPackedPiece(const uint8_t* y, const uint8_t* u, const uint8_t* v, int k, int m,
+                                      int parity, uint16_t* out) {
+    uint8_t py[2 * kPiecePairs], pu[kPiecePairs], pv[kPiecePairs];
+    for (int x = 0; x < 2 * m; ++x) py[x] = y[(2 * k + x) * kLumaStep];
+    for (int q = 0; q < m; ++q) {
+        pu[q] = u[(k + q) * kChromaStep];
+        pv[q] = v[(k + q) * kChromaStep];
+    }
+    convertRow<kSet, kTweak>(py, pu, pv, m, parity, Rgb565Sink{out + 2 * k});
+}
+
 // Converts pixels [j0, j0 + n) of window row i (j0 and n even) into `out`.
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep>
 PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, bool evenRowDither, uint16_t* out) {
@@ -136,19 +157,9 @@ PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, boo
     if constexpr (kLumaStep == 1 && kChromaStep == 1) {
         convertRow<kSet, kTweak>(y, u, v, n / 2, parity, Rgb565Sink{out});
     } else {
-        // Packed rows are split into planar pieces first: two plain loops
-        // vectorise where one strided one does not.
-        constexpr int kPiece = 128;
-        uint8_t py[kPiece], pu[kPiece / 2], pv[kPiece / 2];
-        for (int x0 = 0; x0 < n; x0 += kPiece) {
-            const int m = std::min(kPiece, n - x0);
-            for (int x = 0; x < m; ++x) py[x] = y[(x0 + x) * kLumaStep];
-            for (int k = 0; k < m / 2; ++k) {
-                pu[k] = u[(x0 / 2 + k) * kChromaStep];
-                pv[k] = v[(x0 / 2 + k) * kChromaStep];
-            }
-            convertRow<kSet, kTweak>(py, pu, pv, m / 2, parity, Rgb565Sink{out + x0});
-        }
+        forVectorRuns<kPiecePairs, 16>(n / 2, [&](int k, int m) PIXKIT_LAMBDA_KERNEL {
+            convertPackedPiece<kSet, kTweak, kLumaStep, kChromaStep>(y, u, v, k, m, parity, out);
+        });
     }
 }
 
@@ -158,7 +169,7 @@ PIXKIT_KERNEL void convertRun(const SourceWindow& win, int i, int j0, int n, boo
 template <CoefficientSet kSet, Tweak kTweak, int kLumaStep, int kChromaStep, int kRowStep>
 PIXKIT_KERNEL void convertTurned(const SourceWindow& win, const Walk& walk, bool evenRowDither) {
     constexpr int kBand = 16;
-    constexpr int kRun = 64;
+    constexpr int kRun = 128;
     uint16_t tile[kBand][kRun];
     uint16_t runs[kRun][kBand];
     for (int i0 = 0; i0 < win.height; i0 += kBand) {

@@ -323,6 +323,53 @@ TEST(YuvToRgb, PackedMatchModel) {
     }
 }
 
+// Whole frames wide enough for every run shape of the row kernel: under one
+// short run, short runs with an overlapping last one, long runs, and long
+// runs followed by short ones; heights with full and partial bands of rows.
+TEST(YuvToRgb, WideFramesMatchModel) {
+    std::mt19937 rng(16);
+    for (const int W : {30, 32, 34, 62, 126, 128, 130, 158, 160, 162, 254, 256, 290}) {
+        for (const int H : {18, 34}) {
+            for (int rotation = 0; rotation < 4; ++rotation) {
+                const bool turned = rotation % 2;
+                const int dstStride = turned ? H : W, dstHeight = turned ? W : H;
+                for (const bool yuv422 : {false, true}) {
+                    Frame f(W, H, yuv422);
+                    fillRandom(f, rng);
+                    Guarded<uint16_t> got(size_t(W) * H, kSentinel), want = got;
+                    (yuv422 ? gYUV422toRGB16Rotate : gYUV420toRGB16Rotate)(&f.desc, got.data(), dstStride, dstHeight,
+                                                                           0, 0, 0, 0, W, H, rotation);
+                    modelRgb16Rotate(f.desc, want.data(), dstStride, dstHeight, 0, 0, 0, 0, W, H, rotation, yuv422);
+                    ASSERT_EQ(got.all, want.all) << W << "x" << H << " rotation " << rotation << " 4:2:2 " << yuv422;
+                }
+                Frame f(W, H, true);
+                fillRandom(f, rng);
+                Guarded<uint16_t> got(size_t(W) * H, kSentinel), want = got;
+                gYUV422HPlanartoBGR565TopDown_Rotate(&f.desc, got.data(), 0, 0, W, H, 0, 0, dstStride, dstHeight,
+                                                     rotation);
+                modelHPlanarRotate(f.desc, want.data(), 0, 0, W, H, 0, 0, dstStride, dstHeight, rotation);
+                ASSERT_EQ(got.all, want.all) << W << "x" << H << " rotation " << rotation << " 4:2:2 display";
+            }
+            {
+                Frame f(W, H);
+                fillRandom(f, rng);
+                Guarded<uint16_t> got(size_t(W) * H, kSentinel), want = got;
+                gPvYUV420toRGB565TopDown(&f.desc, got.data(), W, H, 1);
+                modelWholeFrame(f.desc, false, W, H, true, k601, true,
+                                [&](int x, int y, Rgb c) { want[size_t(y) * W + x] = pack(c); });
+                ASSERT_EQ(got.all, want.all) << W << "x" << H << " whole frame";
+            }
+            Bytes buf(size_t(W / 2) * 4 * H);
+            fillRandom(buf, rng);
+            const ImageFrame src{buf.data.get(), nullptr, nullptr, uint16_t(W), uint16_t(H)};
+            Guarded<uint16_t> got(size_t(W) * H, kSentinel), want = got;
+            gUYVYtoRGB565(&src, got.data(), 0, 0, W, H, 0, 0, W, H, 1);
+            modelPacked(buf.data.get(), W, H, kUyvy, want.data(), 0, 0, W, H, 0, 0, W, H, 1);
+            ASSERT_EQ(got.all, want.all) << W << "x" << H << " packed";
+        }
+    }
+}
+
 // --- Worked values and status codes ----------------------------------------------
 
 // A 2 x 2 frame of one colour.
