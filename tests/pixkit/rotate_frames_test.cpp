@@ -65,7 +65,7 @@ TEST(FrameTurns, WorkedFourByTwo) {
 TEST(FrameTurns, RandomFramesMatchModel) {
     Rng rng(11);
     for (int iter = 0; iter < 600; ++iter) {
-        const int w = rng.uniform(1, 40), h = rng.uniform(1, 40), code = rng.uniform(0, 3);
+        const int w = rng.uniform(1, 70), h = rng.uniform(1, 70), code = rng.uniform(0, 3);
         const bool is422 = iter % 3 == 1, mono = iter % 3 == 2;
         const int ch = is422 ? h : h / 2;
         Planes src = randomPlanes(rng, static_cast<size_t>(w) * h, static_cast<size_t>(w / 2) * ch);
