@@ -106,7 +106,9 @@ PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1,
     });
 }
 
-// The clipped, even-sized source window.
+// The clipped, even-sized source window, its chroma indexed by row pair. It
+// stays apart from the multiplying conversions' SourceWindow: sharing that one
+// made the three-quarter turn about 8% slower.
 struct Window {
     const uint8_t* y;
     const uint8_t* u;
