@@ -25,6 +25,7 @@ struct DecoderBlock {
 struct HeDecoderBlock {
     DecoderBlock core;
     SbrChannelState sbrChannels[kMaxChannels];
+    SbrChannelBuffers sbrBuffers[kMaxChannels];
 };
 
 int32_t releaseInstance(AacDecoder* d) {
@@ -190,6 +191,8 @@ int32_t AacDecCreateHe(AacDecoder** out) {
     if (b == nullptr) return AAC_DEC_ERR_NOMEM;
     wireContext(&b->core);
     std::memset(b->sbrChannels, 0, sizeof(b->sbrChannels));
+    std::memset(b->sbrBuffers, 0, sizeof(b->sbrBuffers));
+    for (int i = 0; i < kMaxChannels; ++i) SbrWireChannel(&b->sbrChannels[i], &b->sbrBuffers[i]);
     b->core.context.sbrChannel[0] = &b->sbrChannels[0];
     b->core.context.sbrChannel[1] = &b->sbrChannels[1];
     *out = &b->core.context;

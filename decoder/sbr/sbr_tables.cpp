@@ -1,0 +1,2 @@
+// Placeholder until the generated tables land.
+#include "sbr/sbr_tables.h"

@@ -1,0 +1,1 @@
+// SBR hf_generate tests.

@@ -1,0 +1,1 @@
+// SBR payload tests.
