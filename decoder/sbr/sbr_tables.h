@@ -18,7 +18,10 @@ extern const int8_t f_huffman_env_bal_3_0dB[][2];
 extern const int8_t t_huffman_noise_3_0dB[][2];
 extern const int8_t t_huffman_noise_bal_3_0dB[][2];
 
-extern const uint8_t kSbrStartOffset[6][16];  // rows by rate class, see kSbrStartOffsetRow
+// Pairs of each tree, in the order above.
+inline constexpr int32_t kSbrHuffmanPairs[10] = {120, 120, 48, 48, 62, 62, 24, 24, 62, 24};
+
+extern const int8_t kSbrStartOffset[6][16];   // rows by rate class, see kSbrStartOffsetRow
 extern const uint8_t kSbrStartOffsetRow[9];   // row of each SBR rate index
 extern const uint8_t kSbrStartMin[9];
 extern const uint8_t kSbrStopTable[9][14];
