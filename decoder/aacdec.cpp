@@ -8,6 +8,7 @@
 #include "context.h"
 #include "filterbank.h"
 #include "reconstruct.h"
+#include "sbr/sbr_internal.h"
 #include "tns_ltp.h"
 
 namespace {
@@ -50,7 +51,9 @@ int32_t configureInstance(AacDecoder* d, AacStreamConfig* cfg) {
     d->outputFrameLength = kFrameLength;
 
     const bool haveSbr = d->sbrChannel[0] != nullptr && d->sbrChannel[1] != nullptr;
-    if (cfg->extensionType == 5 && haveSbr) {
+    // The SBR tables stop at 96000 Hz, twice a 48000 Hz core: faster cores
+    // play without SBR.
+    if (cfg->extensionType == 5 && haveSbr && index >= 3) {
         const int32_t factor = (cfg->singleRateOutput != 0 || cfg->sampleRate > 24000 ||
                                 cfg->outputSampleRate == cfg->sampleRate)
                                    ? 1
@@ -135,6 +138,8 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
 }
 
 } // namespace
+
+static_assert(kSbrMatrixWords <= kWorkBufferWords, "the QMF matrix lives in the work buffer");
 
 int32_t runFrameDriver(AacDecoder* d, FrameInfo* info) {
     int32_t* spectra = d->workBuffer;

@@ -180,6 +180,11 @@ int32_t parseHeader(const uint8_t* data, int32_t bytes, AacStreamConfig* cfg, in
     return result;
 }
 
+struct ProbeSbrState {
+    SbrChannelState state;
+    SbrChannelBuffers buffers;
+};
+
 // Trial decode of one access unit in parse-only mode.
 int32_t probeUnit(AacStreamConfig* cfg, const uint8_t* unit, int32_t unitBytes) {
     if (cfg->channels < 0 || cfg->channels > 2) return AAC_DEC_ERROR;
@@ -190,6 +195,18 @@ int32_t probeUnit(AacStreamConfig* cfg, const uint8_t* unit, int32_t unitBytes) 
 
     auto* scratch = static_cast<int32_t*>(std::calloc(1, kProbeScratchBytes));
     if (scratch == nullptr) return AAC_DEC_ERROR;
+    // The parse-only SBR state lives apart from the spectrum scratch, which
+    // every channel of the probed block overwrites.
+    auto* sbr = static_cast<ProbeSbrState*>(std::calloc(1, sizeof(ProbeSbrState)));
+    if (sbr == nullptr) {
+        std::free(scratch);
+        return AAC_DEC_ERROR;
+    }
+    SbrWireChannel(&sbr->state, &sbr->buffers);
+    SbrResetChannel(&sbr->state);
+    sbr->state.parseOnly = 1;
+    const int32_t sbrRate = cfg->sampleRate <= 24000 ? 2 * cfg->sampleRate : cfg->sampleRate;
+    SbrConfigureChannel(&sbr->state, 1, sbrRate, sampleRateIndex(sbrRate));
 
     AacDecoder probe;
     std::memset(&probe, 0, sizeof(probe));
@@ -210,6 +227,7 @@ int32_t probeUnit(AacStreamConfig* cfg, const uint8_t* unit, int32_t unitBytes) 
     probe.elementTag[0] = probe.elementTag[1] = 255;
     probe.frameCount = 1;
     probe.probeOnly = 1;
+    probe.sbrChannel[0] = &sbr->state;
 
     FrameInfo info;
     std::memset(&info, 0, sizeof(info));
@@ -217,6 +235,7 @@ int32_t probeUnit(AacStreamConfig* cfg, const uint8_t* unit, int32_t unitBytes) 
     byteAlign(&reader);
     const int32_t usedBytes = reader.bitsConsumed / 8;
     std::free(scratch);
+    std::free(sbr);
 
     if (decoded < 0) return AAC_DEC_ERROR;
     if (cfg->channels == 0) {

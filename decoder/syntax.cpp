@@ -279,6 +279,19 @@ void recordChannel(AacDecoder* d, FrameInfo* info, const IcsState* ics, int32_t 
     info->sbr[channel].sbrDataPresent = 0;
 }
 
+// Every block starts from a known SBR record per channel: a single
+// envelope over the frame and no data, whatever the last block left.
+void resetSbrFrame(SbrFrameData* f, int32_t channel) {
+    std::memset(f, 0, sizeof(*f));
+    f->channelIndex = static_cast<uint8_t>(channel);
+    f->transientEnvelope = -1;
+    f->numEnvelopes = 1;
+    f->numNoiseFloors = 1;
+    f->envBorders[1] = 16;
+    f->noiseBorders[1] = 16;
+    f->freqRes[0] = 1;
+}
+
 void finishChannel(AacDecoder* d, IcsState* ics, int32_t* spectrum, int32_t channel) {
     if (ics->ltp.dataPresent) applyLtp(d, ics, spectrum, channel);
     if (ics->tnsDataPresent) applyTns(d->srIndex, ics, spectrum);
@@ -400,16 +413,24 @@ int32_t readExtensionPayload(AacDecoder* d, FrameInfo* info, int32_t channel, in
         readDynamicRange(d, r, &info->drc);
         break;
     case kExtSbrData:
-    case kExtSbrDataCrc:
+    case kExtSbrDataCrc: {
+        // SBR data belong to the channel element before them; a fill element
+        // ahead of every channel element has none to carry them.
+        if (channel < 0) break;
+        const int32_t crc = type == kExtSbrDataCrc ? 1 : 0;
         if (d->probeOnly) {
-            d->sbrEnabled = 1; // the probe only needs to know SBR is there
+            // The probe's one parse-only state serves every channel.
+            if (d->sbrChannel[0] == nullptr) break;
+            const int32_t result = SbrParsePayload(&d->sbrChannel[0], &info->sbr[channel], r, crc);
+            if ((result == 0 || result == kSbrNoHeaderYet) && bitPosition(r) - bodyStart <= bodyBits)
+                d->sbrEnabled = 1;
         } else if (d->sbrEnabled) {
             // A payload the SBR parser refuses leaves its previous state in
             // force; the core goes on after the payload.
-            SbrParsePayload(&d->sbrChannel[channel], &info->sbr[channel], r,
-                            type == kExtSbrDataCrc ? 1 : 0);
+            SbrParsePayload(&d->sbrChannel[channel], &info->sbr[channel], r, crc);
         }
         break;
+    }
     default: // fill data and unknown payloads
         break;
     }
@@ -438,11 +459,11 @@ int32_t parseRawDataBlock(AacDecoder* d, FrameInfo* info, int32_t* spectra) {
     info->channelCount = 0;
     info->prevWindowShape[0] = 0;
     std::memset(&info->drc, 0, sizeof(info->drc));
-    for (int32_t ch = 0; ch < kMaxChannels; ++ch) info->sbr[ch].sbrDataPresent = 0;
+    for (int32_t ch = 0; ch < kMaxChannels; ++ch) resetSbrFrame(&info->sbr[ch], ch);
 
     int32_t decoded = 0;
     uint32_t decodedMask = 0;
-    int32_t fillChannel = 0;
+    int32_t fillChannel = -1;
     for (;;) {
         switch (readBits(r, 3)) {
         case kIdSce: {

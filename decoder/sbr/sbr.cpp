@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "bitreader.h"
+#include "fixedpoint.h"
+#include "sbr/sbr_internal.h"
 
 void SbrWireChannel(SbrChannelState* s, SbrChannelBuffers* b) {
     s->prevAddHarmonic = b->prevAddHarmonic;
@@ -71,17 +72,94 @@ int32_t SbrResetChannels(SbrChannelState* const channels[2]) {
     return 0;
 }
 
-int32_t SbrProcessChannel(SbrFrameData* frame, SbrChannelState* const channels[2], int16_t* pcm,
-                          int32_t stride, int32_t*) {
-    const SbrChannelState* s = channels[frame->channelIndex];
-    if (s == nullptr || s->outputMode != 2) return 1024;
-    // Dual rate without the high band: linear interpolation of the core band,
-    // written from the end so that no input sample is overwritten before use.
-    for (int32_t k = 1023; k >= 0; --k) {
-        const int32_t here = pcm[k * stride];
-        const int32_t next = k < 1023 ? pcm[(k + 1) * stride] : here;
-        pcm[(2 * k + 1) * stride] = static_cast<int16_t>((here + next) >> 1);
-        pcm[(2 * k) * stride] = static_cast<int16_t>(here);
+namespace {
+
+void clearColumns(int32_t* row, int32_t from, int32_t to) {
+    for (int32_t n = from; n < to; ++n) row[n] = 0;
+}
+
+// Rows from k_x up with the previous frame's envelope tail (its last
+// envelope reaches 2 tE(0) slots into this frame), after clearing them.
+void prepareHighBand(SbrChannelState* s, const SbrFrameData* f, int32_t* matrix, int32_t kx) {
+    const int32_t prevKx = s->savedBands;
+    if (prevKx < kx)
+        for (int32_t b = prevKx; b < kx; ++b) clearColumns(sbrRow(matrix, b), 0, kSbrHistoryColumns);
+    for (int32_t b = prevKx > kx ? prevKx : kx; b < kSbrQmfRows; ++b)
+        clearColumns(sbrRow(matrix, b), 0, kSbrQmfColumns);
+
+    const int32_t tail = 2 * f->envBorders[0];
+    const int32_t* history = s->qmfHistory;
+    int32_t* below = sbrRow(matrix, prevKx - 1);
+    for (int32_t j = 0; j < tail; ++j)
+        below[kSbrAdjustOffset + j] = FxAddSat(below[kSbrAdjustOffset + j], history[522 + j]);
+    if (s->prevHighCount >= 0) {
+        int32_t last = prevKx + s->prevHighCount;
+        if (last > kSbrQmfBands) last = kSbrQmfBands;
+        for (int32_t b = prevKx; b <= last; ++b)
+            for (int32_t j = 0; j < tail; ++j)
+                sbrRow(matrix, b)[kSbrAdjustOffset + j] = history[8 * b + 2 + j];
     }
-    return 2048;
+}
+
+void saveHistory(SbrChannelState* s, const int32_t* matrix, int32_t lowBands) {
+    int32_t* history = s->qmfHistory;
+    for (int32_t b = 0; b < lowBands; ++b)
+        for (int32_t n = 0; n < kSbrHistoryColumns; ++n)
+            history[8 * b + n] = sbrRow(matrix, b)[kSbrSlots + n];
+}
+
+} // namespace
+
+int32_t SbrProcessChannel(SbrFrameData* frame, SbrChannelState* const channels[2], int16_t* pcm,
+                          int32_t stride, int32_t* matrix) {
+    SbrChannelState* s = channels[frame->channelIndex & 1];
+    const bool withData = frame->sbrDataPresent != 0;
+    const int32_t restoreBands = withData ? s->savedBands : 32;
+    const int32_t kx = withData ? sbrKx(s) : 32;
+
+    for (int32_t b = 0; b < restoreBands; ++b)
+        for (int32_t n = 0; n < kSbrHistoryColumns; ++n)
+            sbrRow(matrix, b)[n] = s->qmfHistory[8 * b + n];
+    SbrQmfAnalysis(s, pcm, matrix, stride);
+
+    if (withData) {
+        SbrScratch* scratch = sbrScratch(matrix);
+        prepareHighBand(s, frame, matrix, kx);
+        SbrHfGenerate(s, frame, matrix, sbrRow(matrix, kx), scratch);
+        SbrHfAdjust(s, frame, sbrRow(matrix, kx), scratch);
+        int32_t* below = sbrRow(matrix, kx - 1);
+        const int32_t* spare = sbrRow(matrix, kSbrSpareRow);
+        for (int32_t slot = 2 * frame->envBorders[0]; slot < kSbrSlots; ++slot) {
+            const int32_t n = kSbrAdjustOffset + slot;
+            below[n] = FxAddSat(below[n], spare[n]);
+        }
+    } else {
+        for (int32_t b = 32; b < kSbrQmfBands; ++b)
+            clearColumns(sbrRow(matrix, b), kSbrAdjustOffset, kSbrAdjustOffset + kSbrSlots);
+    }
+
+    int32_t written;
+    if (s->outputMode == 2) {
+        SbrQmfSynthesis64(s->synthesisHistory, matrix, pcm, stride, &s->synthesisPos);
+        written = 2 * kSbrSlots * 32;
+    } else {
+        SbrQmfSynthesis32(s->synthesisHistory, matrix, pcm, stride, &s->synthesisPos);
+        written = kSbrSlots * 32;
+    }
+
+    if (!withData) {
+        saveHistory(s, matrix, 32);
+        return written;
+    }
+    saveHistory(s, matrix, kx);
+    const int32_t highCount = sbrK2(s) - kx;
+    int32_t* history = s->qmfHistory;
+    for (int32_t b = kx; b <= kx + highCount + 1 && b < kSbrQmfRows; ++b)
+        for (int32_t n = 2; n < kSbrHistoryColumns; ++n)
+            history[8 * b + n] = sbrRow(matrix, b)[kSbrSlots + n];
+    for (int32_t n = 2; n < kSbrHistoryColumns; ++n)
+        history[520 + n] = sbrRow(matrix, kSbrSpareRow)[kSbrSlots + n];
+    s->savedBands = static_cast<uint8_t>(kx);
+    s->prevHighCount = static_cast<int8_t>(highCount);
+    return written;
 }

@@ -149,6 +149,28 @@ TEST(DecoderApi, InitResultsPlainAndHe) {
         EXPECT_EQ(c.outputSampleRate, 22050);
         EXPECT_EQ(c.outputBytesPerFrame, 2048);
     }
+    // Cores from 64000 Hz up would need SBR tables past 96000 Hz: they play
+    // without SBR, at the core rate, and 48000 Hz is the fastest with it.
+    for (int32_t rate : {96000, 88200, 64000}) {
+        Decoder dec(true);
+        AacStreamConfig c = lcConfig(rate, 2);
+        c.extensionType = 5;
+        c.outputSampleRate = 2 * rate;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(c.outputSampleRate, rate);
+        EXPECT_EQ(c.singleRateOutput, 1);
+        EXPECT_EQ(dec.d->sbrEnabled, 0);
+        EXPECT_EQ(dec.d->outputFrameLength, 1024);
+    }
+    {
+        Decoder dec(true);
+        AacStreamConfig c = lcConfig(48000, 1);
+        c.extensionType = 5;
+        ASSERT_EQ(AacDecInit(dec.d, &c), AAC_DEC_OK);
+        EXPECT_EQ(dec.d->sbrEnabled, 1);
+        EXPECT_EQ(dec.d->sbrChannel[0]->sbrRateIndex, 0);
+        EXPECT_EQ(c.outputSampleRate, 48000);
+    }
     {   // SBR signalled but a plain instance: core rate only.
         Decoder dec(false);
         AacStreamConfig c = lcConfig(24000, 2);

@@ -281,11 +281,45 @@ TEST(Syntax, SbrPayloads) {
         EXPECT_EQ(b.info.sbr[0].sbrDataPresent, 0);
     }
     {
+        // The probe parses it with a parse-only state: no header yet, but
+        // SBR data are there.
         Block b(1);
-        b.d->probeOnly = 1; // the probe only needs to see SBR data
+        SbrChannelState probeState{};
+        SbrChannelBuffers probeBuffers{};
+        SbrWireChannel(&probeState, &probeBuffers);
+        SbrResetChannel(&probeState);
+        probeState.parseOnly = 1;
+        b.d->sbrChannel[0] = &probeState;
+        b.d->probeOnly = 1;
         ASSERT_EQ(b.parse(w), 1);
         EXPECT_EQ(b.consumed(), w.bits);
         EXPECT_EQ(b.d->sbrEnabled, 1);
+        EXPECT_EQ(probeState.noHeaderYet, 1);
+        b.d->sbrChannel[0] = nullptr;
+    }
+    {
+        // Ahead of every channel element the payload belongs to none.
+        BitWriter early;
+        early.put(6, 3);
+        early.put(4, 4);
+        early.put(13, 4);
+        early.put(0xABCDEF, 28);
+        putEmptySce(early, 0);
+        putEnd(early);
+        Block b(1);
+        SbrChannelState probeState{};
+        SbrChannelBuffers probeBuffers{};
+        SbrWireChannel(&probeState, &probeBuffers);
+        SbrResetChannel(&probeState);
+        probeState.parseOnly = 1;
+        b.d->sbrChannel[0] = &probeState;
+        b.d->probeOnly = 1;
+        ASSERT_EQ(b.parse(early), 1);
+        EXPECT_EQ(b.consumed(), early.bits);
+        EXPECT_EQ(b.d->sbrEnabled, 0);
+        EXPECT_EQ(b.info.sbr[0].sbrDataPresent, 0);
+        EXPECT_EQ(b.info.sbr[0].numEnvelopes, 1);
+        b.d->sbrChannel[0] = nullptr;
     }
 }
 
