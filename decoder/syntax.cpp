@@ -279,19 +279,6 @@ void recordChannel(AacDecoder* d, FrameInfo* info, const IcsState* ics, int32_t 
     info->sbr[channel].sbrDataPresent = 0;
 }
 
-// Every block starts from a known SBR record per channel: a single
-// envelope over the frame and no data, whatever the last block left.
-void resetSbrFrame(SbrFrameData* f, int32_t channel) {
-    std::memset(f, 0, sizeof(*f));
-    f->channelIndex = static_cast<uint8_t>(channel);
-    f->transientEnvelope = -1;
-    f->numEnvelopes = 1;
-    f->numNoiseFloors = 1;
-    f->envBorders[1] = 16;
-    f->noiseBorders[1] = 16;
-    f->freqRes[0] = 1;
-}
-
 void finishChannel(AacDecoder* d, IcsState* ics, int32_t* spectrum, int32_t channel) {
     if (ics->ltp.dataPresent) applyLtp(d, ics, spectrum, channel);
     if (ics->tnsDataPresent) applyTns(d->srIndex, ics, spectrum);
@@ -459,7 +446,7 @@ int32_t parseRawDataBlock(AacDecoder* d, FrameInfo* info, int32_t* spectra) {
     info->channelCount = 0;
     info->prevWindowShape[0] = 0;
     std::memset(&info->drc, 0, sizeof(info->drc));
-    for (int32_t ch = 0; ch < kMaxChannels; ++ch) resetSbrFrame(&info->sbr[ch], ch);
+    for (int32_t ch = 0; ch < kMaxChannels; ++ch) SbrInitFrame(&info->sbr[ch], ch);
 
     int32_t decoded = 0;
     uint32_t decodedMask = 0;

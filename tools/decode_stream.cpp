@@ -78,6 +78,7 @@ bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedA
         *error = "out of memory";
         return false;
     }
+    if (options.singleRate) cfg.singleRateOutput = 1;
     if (AacDecInit(h.d, &cfg) != AAC_DEC_OK) {
         *error = "configuration refused by the decoder";
         return false;

@@ -23,6 +23,8 @@ struct DecodeOptions {
     bool stopAtFirstError = false;
     // Count the samples but keep no PCM (benchmarks: output stays in one frame buffer).
     bool discardPcm = false;
+    // Ask for SBR output at the core rate (the 32-band synthesis).
+    bool singleRate = false;
     // Called now and then with the fraction of the input done (0..1).
     void (*progress)(double fraction, void* user) = nullptr;
     void* progressUser = nullptr;

@@ -8,15 +8,22 @@ cd "$(dirname "$0")/.."
 sonadec_need_packages "${SONADEC_BUILD_PACKAGES[@]}" "${SONADEC_FUZZ_PACKAGES[@]}"
 seconds=${1:-30}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode fuzz_pixkit >/dev/null
+cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode fuzz_sbr fuzz_pixkit >/dev/null
 work=build/fuzz/corpus
-mkdir -p "$work/config" "$work/decode" "$work/pixkit"
+mkdir -p "$work/config" "$work/decode" "$work/sbr" "$work/pixkit"
 for f in tests/data/*.adts tests/data/*.adif; do
     b=$(basename "$f")
     { printf '\001\000'; head -c 2048 "$f"; } > "$work/config/$b"
     { printf '\055'; head -c 4096 "$f"; } > "$work/decode/$b"
 done
-for t in config decode pixkit; do
+# HE-AAC streams also under the HE configuration of their core, dual rate
+# (selector: rate bits, channel bit 3, SBR bit 5), and their bytes as SBR payloads.
+for seed in "he_fdk_48000_st 053" "he_fdk_44100_mo 042" "he_fdk_32000_st 051" "he_fdk_24000_mo 140"; do
+    set -- $seed
+    { printf "\\$2"; head -c 4096 "tests/data/$1.adts"; } > "$work/decode/$1.he"
+    { printf '\027'; head -c 1024 "tests/data/$1.adts"; } > "$work/sbr/$1"
+done
+for t in config decode sbr pixkit; do
     echo "== fuzz_$t for ${seconds}s"
     rc=0
     build/fuzz/bin/fuzz_$t -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \

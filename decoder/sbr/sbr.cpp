@@ -65,6 +65,17 @@ void SbrResetChannel(SbrChannelState* s) {
     }
 }
 
+void SbrInitFrame(SbrFrameData* f, int32_t channel) {
+    std::memset(f, 0, sizeof(*f));
+    f->channelIndex = static_cast<uint8_t>(channel);
+    f->transientEnvelope = -1;
+    f->numEnvelopes = 1;
+    f->numNoiseFloors = 1;
+    f->envBorders[1] = 16;
+    f->noiseBorders[1] = 16;
+    f->freqRes[0] = 1;
+}
+
 int32_t SbrResetChannels(SbrChannelState* const channels[2]) {
     if (channels == nullptr) return -1;
     for (int i = 0; i < 2; ++i)

@@ -120,6 +120,10 @@ int32_t SbrResetChannels(SbrChannelState* const channels[2]);
 // Reset values of one state (the probe's parse-only state too).
 void SbrResetChannel(SbrChannelState* s);
 
+// A frame record with no data and a single envelope over the frame: every
+// block starts from it, whatever the last block left.
+void SbrInitFrame(SbrFrameData* f, int32_t channel);
+
 // Parses one SBR extension payload (the reader after the extension type).
 // 0, or kSbrNoHeaderYet when no header was ever seen and none comes.
 int32_t SbrParsePayload(SbrChannelState** slot, SbrFrameData* frame, BitReader* r, int32_t crcFlag);

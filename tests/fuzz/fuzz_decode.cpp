@@ -10,10 +10,12 @@
 namespace {
 
 AacStreamConfig pickConfig(uint8_t selector) {
-    static const int32_t kRates[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+    // Bits 0-2 and 6 pick the rate: the first eight as before, then the rest.
+    static const int32_t kRates[16] = {8000,  16000, 22050, 24000, 32000, 44100, 48000, 96000,
+                                       12000, 11025, 64000, 88200, 24000, 22050, 16000, 12000};
     AacStreamConfig c{};
     c.frameLength = 1024;
-    c.sampleRate = kRates[selector & 7];
+    c.sampleRate = kRates[(selector & 7) | ((selector >> 3) & 8)];
     c.channels = 1 + ((selector >> 3) & 1);
     c.profile = (selector >> 4) & 1 ? 3 : 1;
     c.outputSampleRate = c.sampleRate;
