@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Instructions executed per second of decoded audio, counted by callgrind
 # (repeatable for the same binary and input, whatever else the machine does).
-#   bash tools/callgrind_insn.sh [STREAM...]   (default: the LC benchmark streams)
+#   bash tools/callgrind_insn.sh [STREAM...]   (default: the three benchmark streams)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default --target sonadec-cli >/dev/null
 streams=("$@")
-[ ${#streams[@]} -eq 0 ] && streams=(../shared/testdata/bench/lc_stereo_44k_128k.aac ../shared/testdata/bench/lc_mono_44k_64k.aac)
+[ ${#streams[@]} -eq 0 ] && streams=(../shared/testdata/bench/lc_stereo_44k_128k.aac ../shared/testdata/bench/lc_mono_44k_64k.aac ../shared/testdata/bench/he_stereo_48k_48k.aac)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for s in "${streams[@]}"; do
