@@ -170,7 +170,7 @@ TEST(SbrTables, LogAndPowerTablesAreNearestValues) {
 
 TEST(SbrFreqMath, Log2MatchesDoubleModuloTwoToThe32) {
     for (uint32_t odd = 1; odd < 64; odd += 2)
-        for (int32_t shift = 0; (odd << shift) >> shift == odd && shift < 32; ++shift) {
+        for (int32_t shift = 0; shift < 32 && (odd << shift) >> shift == odd; ++shift) {
             const uint32_t n = odd << shift;
             const double exact = std::log2(static_cast<double>(n)) * 536870912.0;
             const double wrapped = std::fmod(exact, 4294967296.0);
