@@ -281,7 +281,7 @@ TEST(SbrMasterTable, StopAtOrBelowStartEmptiesTheMasterTable) {
     EXPECT_EQ(SbrBuildMasterTable(&s), -3);
 }
 
-// The master table rule of the standard in double precision.
+// The master table rule in double precision, warping by exactly 1.3.
 struct ModelMaster {
     bool ok;
     std::vector<int32_t> table;
