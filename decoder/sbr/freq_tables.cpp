@@ -46,7 +46,7 @@ void sortAscending(uint8_t* v, int32_t n) {
     }
 }
 
-uint32_t log2Q29(uint32_t n) { return static_cast<uint32_t>(SbrLog2(n)); }
+uint32_t log2Q29(uint32_t n) { return SbrLog2(n); }
 
 // Twice the nearest integer of half of a positive Q25 value.
 int32_t evenNearest(uint32_t q25) {
@@ -205,9 +205,8 @@ int32_t buildLimiter(const SbrChannelState* s, uint8_t* out, uint8_t* count) {
 
 } // namespace
 
-// The Q29 value is taken modulo 2^32 (log2(64) needs all 32 bits): callers
-// subtract results as unsigned numbers.
-int32_t SbrLog2(uint32_t n) {
+// Unsigned Q29: log2(64) needs all 32 bits.
+uint32_t SbrLog2(uint32_t n) {
     if (n == 0) return 0;
     const int32_t zeros = __builtin_ctz(n);
     uint32_t odd = n >> zeros;
@@ -218,7 +217,7 @@ int32_t SbrLog2(uint32_t n) {
         odd = (odd >> drop) | 1u;
         exponent += drop;
     }
-    return static_cast<int32_t>((static_cast<uint32_t>(exponent) << 29) + kSbrLog2Odd[odd >> 1]);
+    return (static_cast<uint32_t>(exponent) << 29) + kSbrLog2Odd[odd >> 1];
 }
 
 uint32_t SbrPow2(int32_t intPart, uint32_t frac16) {

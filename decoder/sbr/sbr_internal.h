@@ -53,7 +53,7 @@ inline int32_t sbrKx(const SbrChannelState* s) { return s->highTable[0]; }
 inline int32_t sbrK2(const SbrChannelState* s) { return s->highTable[s->numHigh]; }
 
 // Frequency band tables.
-int32_t SbrLog2(uint32_t n);                         // log2(n) in Q29; odd part of n below 64
+uint32_t SbrLog2(uint32_t n);                        // log2(n) in unsigned Q29; odd part of n below 64
 uint32_t SbrPow2(int32_t intPart, uint32_t frac16);  // 2^(intPart + frac16 / 65536), rounded
 int32_t SbrBuildMasterTable(SbrChannelState* s);
 int32_t SbrBuildBandTables(SbrChannelState* s);

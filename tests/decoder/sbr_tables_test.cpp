@@ -174,11 +174,11 @@ TEST(SbrFreqMath, Log2MatchesDoubleModuloTwoToThe32) {
             const uint32_t n = odd << shift;
             const double exact = std::log2(static_cast<double>(n)) * 536870912.0;
             const double wrapped = std::fmod(exact, 4294967296.0);
-            EXPECT_LE(std::fabs(static_cast<uint32_t>(SbrLog2(n)) - wrapped), 0.5) << n;
+            EXPECT_LE(std::fabs(SbrLog2(n) - wrapped), 0.5) << n;
         }
-    EXPECT_EQ(static_cast<uint32_t>(SbrLog2(64)), 6u << 29);
-    EXPECT_EQ(SbrLog2(3), 850920263);
-    EXPECT_EQ(SbrLog2(0), 0); // no logarithm: a defined value, not a fault
+    EXPECT_EQ(SbrLog2(64), 6u << 29);
+    EXPECT_EQ(SbrLog2(3), 850920263u);
+    EXPECT_EQ(SbrLog2(0), 0u); // no logarithm: a defined value, not a fault
 }
 
 TEST(SbrFreqMath, Pow2MatchesDoubleWithinTableAndInterpolationError) {
