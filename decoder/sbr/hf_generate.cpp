@@ -58,13 +58,17 @@ void predictBand(const int32_t* x, int32_t* alpha0, int32_t* alpha1, int32_t* re
     uint32_t lag2 = 0;   // x(n+1) x(n-1), n = 1..38
     int32_t prev = x[0] >> 16;
     int32_t cur = x[1] >> 16;
-    for (int32_t n = 1; n <= 38; ++n) {
+    for (int32_t n = 1; n <= 37; n += 2) { // two steps a turn: no register shuffling
         const int32_t next = x[n + 1] >> 16;
+        const int32_t after = x[n + 2] >> 16;
         energy += static_cast<uint32_t>(cur * cur);
         lag1 += static_cast<uint32_t>(cur * prev);
         lag2 += static_cast<uint32_t>(next * prev);
-        prev = cur;
-        cur = next;
+        energy += static_cast<uint32_t>(next * next);
+        lag1 += static_cast<uint32_t>(next * cur);
+        lag2 += static_cast<uint32_t>(after * cur);
+        prev = next;
+        cur = after;
     }
     const int32_t h0 = x[0] >> 16, h1 = x[1] >> 16, h38 = x[38] >> 16, h39 = x[39] >> 16;
     // The other windows differ from these sums only at their ends.
@@ -149,27 +153,39 @@ void aliasingDegrees(const int32_t* r, uint32_t* degree, int32_t k0) {
     }
 }
 
-inline int32_t saturate(int64_t v) {
+// x + 16 h saturated to the int32 range; 32-bit arithmetic unless 16 h
+// itself does not fit.
+inline int32_t addSixteenTimes(int32_t x, int32_t h) {
+    int32_t r;
+    if (static_cast<uint32_t>(h) + (1u << 27) < (1u << 28) && !__builtin_add_overflow(x, h * 16, &r)) {
+        return r;
+    }
+    const int64_t v = static_cast<int64_t>(x) + static_cast<int64_t>(h) * 16;
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
 }
 
 // x(n) + 8 (a1 x(n-2) + a0 x(n-1)) over columns begin .. end - 1 (an even
-// count), with a0, a1 Q12 multipliers. The sum saturates: a strong predictor
-// can lift a loud band by up to nine times.
+// count), with a0, a1 Q12 multipliers. FxMul32x16(x, a) is the high word of
+// x * (a << 16), doubled: one long multiply without the shifts a 48-bit
+// product would need. The sum saturates, since a strong predictor can lift a
+// loud band by up to nine times.
 void patchRow(int32_t* dst, const int32_t* x, int32_t begin, int32_t end, int32_t a0, int32_t a1) {
     if (a0 == 0 && a1 == 0) {
         for (int32_t n = begin; n < end; ++n) dst[n] = x[n];
         return;
     }
+    const int32_t m0 = static_cast<int32_t>(static_cast<uint32_t>(a0) << 16);
+    const int32_t m1 = static_cast<int32_t>(static_cast<uint32_t>(a1) << 16);
     int32_t x2 = x[begin - 2];
     int32_t x1 = x[begin - 1];
     for (int32_t n = begin; n < end; n += 2) {
         const int32_t x0 = x[n];
         const int32_t xn = x[n + 1];
-        const int64_t p0 = static_cast<int64_t>(FxMul32x16(x2, a1)) + FxMul32x16(x1, a0);
-        const int64_t p1 = static_cast<int64_t>(FxMul32x16(x1, a1)) + FxMul32x16(x0, a0);
-        dst[n] = saturate(x0 + 8 * p0);
-        dst[n + 1] = saturate(xn + 8 * p1);
+        // Each high word is below 2^29 in magnitude (|a| < 2^14), so the sums fit.
+        const int32_t h0 = mulHigh(x2, m1) + mulHigh(x1, m0);
+        const int32_t h1 = mulHigh(x1, m1) + mulHigh(x0, m0);
+        dst[n] = addSixteenTimes(x0, h0);
+        dst[n + 1] = addSixteenTimes(xn, h1);
         x2 = x0;
         x1 = xn;
     }
