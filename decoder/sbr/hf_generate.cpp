@@ -34,7 +34,7 @@ int32_t quotient(int64_t num, int32_t den, int32_t q) {
     const uint64_t nm = num < 0 ? 0 - static_cast<uint64_t>(num) : static_cast<uint64_t>(num);
     const uint32_t dm = den < 0 ? 0u - static_cast<uint32_t>(den) : static_cast<uint32_t>(den);
 
-    // Mantissas in 2^30 .. 2^31 - 1: value = mantissa * 2^-shift.
+    // 31-bit mantissas, value = mantissa * 2^-shift, with a < d for the division.
     int32_t sa = leadingZeros64(nm) - 33;
     uint32_t a = sa >= 0 ? static_cast<uint32_t>(nm << sa) : static_cast<uint32_t>(nm >> -sa);
     const int32_t sd = FxClz(static_cast<int32_t>(dm)) - 1;
@@ -58,7 +58,7 @@ void predictBand(const int32_t* x, int32_t* alpha0, int32_t* alpha1, int32_t* re
     uint32_t lag2 = 0;   // x(n+1) x(n-1), n = 1..38
     int32_t prev = x[0] >> 16;
     int32_t cur = x[1] >> 16;
-    for (int32_t n = 1; n <= 37; n += 2) { // two steps a turn: no register shuffling
+    for (int32_t n = 1; n <= 37; n += 2) {
         const int32_t next = x[n + 1] >> 16;
         const int32_t after = x[n + 2] >> 16;
         energy += static_cast<uint32_t>(cur * cur);
@@ -134,9 +134,8 @@ inline uint32_t oneMinusSquare(int32_t r) {
 inline bool sameSign(int32_t a, int32_t b) { return a != 0 && (a > 0) == (b > 0); }
 inline bool oppositeSign(int32_t a, int32_t b) { return a != 0 && (a > 0) != (b > 0); }
 
-// Degrees of the source bands from the signs of neighbouring reflection
-// coefficients: a band whose reflection leans towards its upper (odd) or lower
-// (even) edge aliases with its neighbour.
+// Degrees of the source bands: a band whose reflection has the alias-prone
+// sign for its parity aliases as far as its neighbours' signs agree.
 void aliasingDegrees(const int32_t* r, uint32_t* degree, int32_t k0) {
     degree[0] = 0;
     if (k0 > 1) degree[1] = 0;
