@@ -3,7 +3,10 @@
 // limiter band and evened out where the real-valued bank aliases; then the
 // noise floor and the sinusoids, whose missing imaginary part is stood in for
 // by leakage into the neighbouring bands. No smoothing over time.
+#include <array>
+#include <cstddef>
 #include <new>
+#include <utility>
 
 #include "fixedpoint.h"
 #include "sbr/sbr_internal.h"
@@ -29,12 +32,12 @@ constexpr uint32_t kLimiterGain[3] = {1076304206u, 0x80000000u, 4284808002u};
 
 // The low-power estimate is the sum of squares over the envelope's 2 delta
 // slots divided by delta (twice the mean square). Matrix samples carry
-// 2^kSbrQmfScaleLog2 and are summed shifted by e, and delta enters as a Q16
-// reciprocal, so a sum times that reciprocal is the standard's estimate times
-// 2^(16 + 2 kSbrQmfScaleLog2 + 2e). Stored envelope values are a quarter of
-// the standard's energy. With these offsets E_curr == E_orig gives unity gain.
+// 2^kSbrQmfScaleLog2 and delta enters as a Q16 reciprocal, so a sum of
+// squares times that reciprocal is the standard's estimate times
+// 2^(16 + 2 kSbrQmfScaleLog2). Stored envelope values are a quarter of the
+// standard's energy. With these offsets E_curr == E_orig gives unity gain.
 constexpr int32_t kEnvelopeExp = 2;
-inline int32_t estimateExp(int32_t e) { return -16 - 2 * kSbrQmfScaleLog2 - 2 * e; }
+constexpr int32_t kEstimateExp = -16 - 2 * kSbrQmfScaleLog2;
 
 constexpr int32_t kNoiseExp = -25; // noise floors are Q25
 constexpr int32_t kMaxBorder = (kSbrQmfColumns - kSbrAdjustOffset) / 2;
@@ -130,6 +133,7 @@ struct AdjustBands {
     uint32_t eOrig[kSbrMaxBands]; // stored envelope energies (a quarter of the standard's)
     uint32_t qOrig[kSbrMaxBands]; // noise floors, Q25
     Pf eCurr[kSbrMaxBands];       // estimates
+    uint32_t peak[kSbrMaxBands];  // OR of the band's sample magnitudes
     Pf gain[kSbrMaxBands];        // energies until the square roots
     Pf noise[kSbrMaxBands];
     Pf sine[kSbrMaxBands];
@@ -208,31 +212,35 @@ void mapSinusoids(const SbrChannelState* s, const SbrFrameData* f, int32_t l, co
     }
 }
 
-// Estimated energies of the envelope; returns the normalisation exponent e.
+// Estimated energies of the envelope; returns the normalisation exponent e
+// of its samples.
 int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const int32_t* rowKx,
                          int32_t kx, int32_t M, AdjustBands* b) {
+    const uint32_t recip = kRecipQ16.v[env.delta];
     uint32_t bits = 0;
     for (int32_t m = 0; m < M; ++m) {
         const int32_t* x = rowKx + m * kSbrQmfColumns + env.firstColumn;
-        for (int32_t j = 0; j < env.slots; ++j) bits |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
-    }
-    // Samples are brought to 3 leading zeros so that 38 squares fit 64 bits;
-    // the output keeps samples of 2^29 and more as they are (e = 0), but their
-    // squares are summed shifted down, which the estimate's exponent records.
-    const int32_t norm = FxClz(static_cast<int32_t>(bits)) - 3;
-    const int32_t e = norm > 0 ? norm : 0;
-    const int32_t down = norm < 0 ? -norm : 0;
-    const uint32_t recip = kRecipQ16.v[env.delta];
-    for (int32_t m = 0; m < M; ++m) {
-        const int32_t* x = rowKx + m * kSbrQmfColumns + env.firstColumn;
+        // The whole sum of squares, exact: beside a full-scale band a weak one
+        // must not lose its estimate. 38 squares fit unless samples reach
+        // 2^29; such a band is summed again shifted down.
+        uint32_t bandBits = 0;
         uint64_t sum = 0;
         for (int32_t j = 0; j < env.slots; ++j) {
-            const int64_t v = static_cast<int32_t>(static_cast<uint32_t>(x[j]) << e) >> down;
-            sum += static_cast<uint64_t>(v * v);
+            bandBits |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
+            sum += static_cast<uint64_t>(static_cast<int64_t>(x[j]) * x[j]);
         }
-        // The whole sum, not its upper word: beside a full-scale band a weak
-        // one would keep a bit or two and be boosted as if silent.
-        b->eCurr[m] = pfMul(pfMake64(sum, estimateExp(norm)), pfMake(recip, 0));
+        int32_t down = 0;
+        if (bandBits >> 29) {
+            down = 3;
+            sum = 0;
+            for (int32_t j = 0; j < env.slots; ++j) {
+                const int64_t v = x[j] >> down;
+                sum += static_cast<uint64_t>(v * v);
+            }
+        }
+        bits |= bandBits;
+        b->peak[m] = bandBits;
+        b->eCurr[m] = pfMul(pfMake64(sum, kEstimateExp + 2 * down), pfMake(recip, 0));
     }
     if (!s->bs_interpol_freq) {
         for (int32_t k = 0; k < env.numBands; ++k) {
@@ -245,7 +253,9 @@ int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const in
             for (int32_t m = lo; m < hi; ++m) b->eCurr[m] = mean;
         }
     }
-    return e;
+    // Samples enter the gain product with 3 leading zeros.
+    const int32_t z = FxClz(static_cast<int32_t>(bits));
+    return z > 3 ? z - 3 : 0;
 }
 
 void calculateGains(const Envelope& env, int32_t M, AdjustBands* b) {
@@ -378,33 +388,102 @@ void toAmplitudes(const Envelope& env, int32_t M, int32_t e, AdjustBands* b) {
     }
 }
 
+// The high word of (x << e) times the gain mantissa, shifted by `shift`:
+// FxShiftLeftSat to the left; to the right, FxShiftRightRound written for a
+// value below 2^30 in magnitude, given the shift less one (at most 30: from
+// 31 bits on both give 0).
 template <bool kLeft>
-inline int32_t scaleSample(int32_t v, int32_t gain, int32_t shift) {
+inline int32_t scaleSample(int32_t x, int32_t e, int32_t gain, int32_t shift) {
+    const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(x) << e);
     const int32_t p = static_cast<int32_t>((static_cast<int64_t>(v) * gain) >> 32);
-    return kLeft ? FxShiftLeftSat(p, shift) : FxShiftRightRound(p, -shift);
+    return kLeft ? FxShiftLeftSat(p, shift) : ((p >> shift) + 1) >> 1;
+}
+
+inline int32_t noiseTerm(int32_t amplitude, int32_t index) {
+    return static_cast<int32_t>((static_cast<int64_t>(amplitude) * kSbrNoiseTableReal[index] + 16384) >> 15);
+}
+
+// What the sample loop of one band needs.
+struct BandRun {
+    int32_t* x;
+    int32_t slots;
+    int32_t e;
+    int32_t gain;
+    int32_t shift;
+    int32_t noiseAmp;
+    int32_t noiseIndex;
+    int32_t noiseStep;
+    int32_t sine;
+    int32_t leak;
+};
+
+template <bool kSat>
+inline int32_t addTerm(int32_t a, int32_t b) {
+    return kSat ? FxAddSat(a, b) : a + b;
+}
+template <bool kSat>
+inline int32_t subTerm(int32_t a, int32_t b) {
+    return kSat ? FxSubSat(a, b) : a - b;
 }
 
 // One band's slots: gain, noise, and on even slots the sinusoid, on odd slots
-// the leakage from the neighbours; both change sign every second slot.
-template <bool kLeft>
-void composeBand(int32_t* x, int32_t slots, int32_t e, int32_t gain, int32_t shift, int32_t noiseAmp,
-                 int32_t noiseIndex, int32_t noiseStep, int32_t sine, int32_t leak) {
+// the leakage from the neighbours; both change sign every second slot. The
+// variants leave out absent terms, and the saturating additions where the
+// band's peak shows that no sum can leave the int32 range.
+template <bool kLeft, bool kNoise, bool kSine, bool kSat>
+void composeBand(const BandRun& r) {
+    // Locals: the stores through x could otherwise alias every field of r.
+    int32_t* const x = r.x;
+    const int32_t slots = r.slots, e = r.e, gain = r.gain, noiseAmp = r.noiseAmp, step = r.noiseStep;
+    const int32_t shift = kLeft ? r.shift : (-r.shift > 31 ? 31 : -r.shift) - 1;
+    int32_t noiseIndex = r.noiseIndex;
+    int32_t sine = r.sine, leak = r.leak;
     for (int32_t j = 0; j < slots; j += 2) {
-        const int32_t v0 = static_cast<int32_t>(static_cast<uint32_t>(x[j]) << e);
-        const int32_t v1 = static_cast<int32_t>(static_cast<uint32_t>(x[j + 1]) << e);
-        const int32_t n0 = kSbrNoiseTableReal[noiseIndex];
-        noiseIndex = (noiseIndex + noiseStep) & 511;
-        const int32_t n1 = kSbrNoiseTableReal[noiseIndex];
-        noiseIndex = (noiseIndex + noiseStep) & 511;
-        int32_t y0 = scaleSample<kLeft>(v0, gain, shift);
-        int32_t y1 = scaleSample<kLeft>(v1, gain, shift);
-        y0 = FxAddSat(y0, static_cast<int32_t>((static_cast<int64_t>(noiseAmp) * n0 + 16384) >> 15));
-        y1 = FxAddSat(y1, static_cast<int32_t>((static_cast<int64_t>(noiseAmp) * n1 + 16384) >> 15));
-        x[j] = FxAddSat(y0, sine);
-        x[j + 1] = FxSubSat(y1, leak);
-        sine = -sine;
-        leak = -leak;
+        int32_t y0 = scaleSample<kLeft>(x[j], e, gain, shift);
+        int32_t y1 = scaleSample<kLeft>(x[j + 1], e, gain, shift);
+        if (kNoise) {
+            y0 = addTerm<kSat>(y0, noiseTerm(noiseAmp, noiseIndex));
+            noiseIndex = (noiseIndex + step) & 511;
+            y1 = addTerm<kSat>(y1, noiseTerm(noiseAmp, noiseIndex));
+            noiseIndex = (noiseIndex + step) & 511;
+        }
+        if (kSine) {
+            y0 = addTerm<kSat>(y0, sine);
+            y1 = subTerm<kSat>(y1, leak);
+            sine = -sine;
+            leak = -leak;
+        }
+        x[j] = y0;
+        x[j + 1] = y1;
     }
+}
+
+using ComposeFn = void (*)(const BandRun&);
+template <std::size_t... I>
+constexpr auto composeTable(std::index_sequence<I...>) {
+    return std::array<ComposeFn, sizeof...(I)>{
+        composeBand<(I & 8) != 0, (I & 4) != 0, (I & 2) != 0, (I & 1) != 0>...};
+}
+constexpr auto kComposeFns = composeTable(std::make_index_sequence<16>());
+
+// Whether a band's sums can leave the int32 range, from its peak sample
+// (peak << e stays within 32 bits, so the products fit 64).
+bool mayOverflow(const BandRun& r, uint32_t peak) {
+    const uint64_t scaled = (static_cast<uint64_t>(peak) + 1) << r.e;
+    uint64_t bound = ((scaled * static_cast<uint32_t>(r.gain)) >> 32) + 1;
+    if (r.shift >= 0)
+        bound <<= r.shift > 31 ? 31 : r.shift;
+    else
+        bound = (bound >> (-r.shift > 63 ? 63 : -r.shift)) + 1;
+    const uint64_t sine = static_cast<uint32_t>(r.sine < 0 ? -r.sine : r.sine);
+    const uint64_t leak = static_cast<uint32_t>(r.leak < 0 ? -r.leak : r.leak);
+    return bound + static_cast<uint32_t>(r.noiseAmp) + (sine > leak ? sine : leak) >= 0x80000000u;
+}
+
+void composeBand(const BandRun& r, uint32_t peak) {
+    const std::size_t index = (r.shift >= 0 ? 8 : 0) | (r.noiseAmp != 0 ? 4 : 0) |
+                              (r.sine != 0 || r.leak != 0 ? 2 : 0) | (mayOverflow(r, peak) ? 1 : 0);
+    kComposeFns[index](r);
 }
 
 void composeOutput(SbrChannelState* s, const Envelope& env, int32_t* rowKx, int32_t kx, int32_t M,
@@ -423,14 +502,18 @@ void composeOutput(SbrChannelState* s, const Envelope& env, int32_t* rowKx, int3
                                                           : innerFactor;
             leak = phase * leakage(FxSubSat(below, above), factor);
         }
-        int32_t* x = rowKx + m * kSbrQmfColumns + env.firstColumn;
-        const int32_t noiseIndex = (s->noiseIndex + 1 + m) & 511;
-        if (b->gainShift[m] >= 0)
-            composeBand<true>(x, env.slots, e, b->gainMant[m], b->gainShift[m], b->noiseAmp[m], noiseIndex,
-                              M, phase * b->sineAmp[m], leak);
-        else
-            composeBand<false>(x, env.slots, e, b->gainMant[m], b->gainShift[m], b->noiseAmp[m], noiseIndex,
-                               M, phase * b->sineAmp[m], leak);
+        BandRun run;
+        run.x = rowKx + m * kSbrQmfColumns + env.firstColumn;
+        run.slots = env.slots;
+        run.e = e;
+        run.gain = b->gainMant[m];
+        run.shift = b->gainShift[m];
+        run.noiseAmp = b->noiseAmp[m];
+        run.noiseIndex = (s->noiseIndex + 1 + m) & 511;
+        run.noiseStep = M;
+        run.sine = phase * b->sineAmp[m];
+        run.leak = leak;
+        composeBand(run, b->peak[m]);
         if (b->sine[m].m) ++sinusoids;
     }
 

@@ -2,6 +2,7 @@
 // rules (levels, limiter and boost, aliasing reduction, assembly with noise,
 // sinusoids and their leakage), plus hand-made cases with exact answers.
 #include "sbr/sbr_internal.h"
+#include "sbr/sbr_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -343,7 +344,7 @@ TEST(SbrHfAdjustGain, TransientEnvelopeHasNoNoiseAndIgnoresQ) {
     r.s.prevTransientEnvelope = 0; // the last frame's transient reaches envelope 0 too
     r.setEnergy(0, kMatched);
     r.setEnergy(1, kMatched);
-    r.f.noise[0][0] = r.f.noise[1][0] = 1 << 25;
+    r.f.noise[0][0] = r.f.noise[1][0] = 1 << 27; // Q = 4: beyond what the boost could make up
     for (int m = 0; m < 3; ++m) r.fill(40 + m, 0, 32, kAmp, m);
     const auto before = r.matrix;
     r.run();
@@ -351,19 +352,19 @@ TEST(SbrHfAdjustGain, TransientEnvelopeHasNoNoiseAndIgnoresQ) {
         for (int j = 0; j < 32; ++j) EXPECT_NEAR(r.at(40 + m, j), before[(40 + m) * kCols + 2 + j], kAmp * 1e-3);
     EXPECT_EQ(r.s.prevTransientEnvelope, -1);
 
-    // The same frame without transients: half the energy becomes noise.
+    // The same frame without transients: four fifths of the energy become noise.
     Rig n(unitBands(40, 3));
     n.matrix = before;
     n.setEnvelopes({0, 8, 16});
     n.setEnergy(0, kMatched);
     n.setEnergy(1, kMatched);
-    n.f.noise[0][0] = n.f.noise[1][0] = 1 << 25;
+    n.f.noise[0][0] = n.f.noise[1][0] = 1 << 27;
     n.f.transientEnvelope = 2; // at the frame end: the next frame's envelope 0 is transient
     const Model mo = model(n);
     n.run();
     expectMatches(n, mo, "no transient");
-    EXPECT_NEAR(mo.g[0][1], std::sqrt(0.5), 1e-3);
-    EXPECT_GT(std::abs(n.at(41, 0) - std::sqrt(0.5) * before[41 * kCols + 2]), 1000.0);
+    EXPECT_NEAR(mo.g[0][1], std::sqrt(0.2), 1e-3);
+    EXPECT_GT(std::abs(n.at(41, 0) - std::sqrt(0.2) * before[41 * kCols + 2]), 1000.0);
     EXPECT_EQ(n.s.prevTransientEnvelope, 0);
 }
 
@@ -565,6 +566,52 @@ TEST(SbrHfAdjustState, NoiseIndexAndSinePhaseRunAcrossEnvelopes) {
     const double ratio = yv / vv;
     EXPECT_GT(ratio, 1e5);
     for (int j = 0; j < 12; ++j) EXPECT_NEAR(r.at(42, j), ratio * V[(503 + 5 * j) & 511], 2 + 1e-3 * std::abs(ratio)) << j;
+}
+
+// Outputs y against round(a x) for the least-squares a: where a x lies well
+// inside a unit, y must be its nearest integer.
+int checkRounded(const std::vector<double>& x, const std::vector<int32_t>& y) {
+    double xy = 0, xx = 0;
+    for (size_t i = 0; i < x.size(); ++i) xy += x[i] * y[i], xx += x[i] * x[i];
+    int checked = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double pred = x[i] * xy / xx, frac = pred - std::floor(pred);
+        if (std::abs(frac - 0.5) < 0.1 || frac < 0.1 || frac > 0.9) continue;
+        EXPECT_EQ(y[i], static_cast<int32_t>(std::floor(pred) + (frac > 0.5 ? 1 : 0))) << "sample " << i;
+        ++checked;
+    }
+    return checked;
+}
+
+TEST(SbrHfAdjustRounding, GainAndNoiseRoundToNearest) {
+    // Gain about 0.3 on small samples: each output is x G rounded.
+    Rig g(unitBands(40, 1));
+    std::mt19937 rng(5);
+    std::vector<double> x;
+    double e = 0;
+    for (int j = 0; j < 32; ++j) {
+        g.at(40, j) = static_cast<int32_t>(1000 + rng() % 3000) * ((rng() & 1) ? 1 : -1);
+        x.push_back(g.at(40, j));
+        e += std::pow(x.back() / kUnit, 2) / 16;
+    }
+    g.setEnergy(0, static_cast<uint32_t>(0.09 * e / 4));
+    g.run();
+    std::vector<int32_t> y;
+    for (int j = 0; j < 32; ++j) y.push_back(g.at(40, j));
+    EXPECT_GT(checkRounded(x, y), 10);
+
+    // Noise alone, about 3000 units: each output is the table value times the level, rounded.
+    Rig n(unitBands(40, 1));
+    n.setEnergy(0, 34);
+    n.f.noise[0][0] = 1 << 25;
+    n.run();
+    x.clear();
+    y.clear();
+    for (int j = 0; j < 32; ++j) {
+        x.push_back(kSbrNoiseTableReal[(1 + j) & 511]);
+        y.push_back(n.at(40, j));
+    }
+    EXPECT_GT(checkRounded(x, y), 10);
 }
 
 // Random but consistent tables, grids and signals, against the model.
