@@ -100,7 +100,8 @@ struct Rig {
     }
     void fill(int band, int slot0, int slot1, int32_t amplitude, uint32_t seed) {
         std::mt19937 rng(seed);
-        for (int j = slot0; j < slot1; ++j) at(band, j) = (rng() & 1) ? amplitude : -amplitude;
+        const int32_t negated = amplitude == INT32_MIN ? INT32_MAX : -amplitude;
+        for (int j = slot0; j < slot1; ++j) at(band, j) = (rng() & 1) ? amplitude : negated;
     }
 };
 
