@@ -297,7 +297,9 @@ TEST(SbrQmfAnalysis, WritesColumnsEightOnOfTheLowBandsOnly) {
     SbrQmfAnalysis(&ch.state, s.data(), m.data(), 1);
     for (int r = 0; r < kSbrQmfRows; ++r) {
         for (int col = 0; col < kSbrQmfColumns; ++col) {
-            if (r >= 32 || col < 8) ASSERT_EQ(cell(m, r, col), 0x5A5A5A5A) << r << " " << col;
+            if (r >= 32 || col < 8) {
+                ASSERT_EQ(cell(m, r, col), 0x5A5A5A5A) << r << " " << col;
+            }
         }
     }
     for (int w = kSbrQmfRows * kSbrQmfColumns; w < kSbrMatrixWords; ++w) ASSERT_EQ(m[w], 0x5A5A5A5A);
