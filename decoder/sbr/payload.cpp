@@ -119,15 +119,11 @@ uint32_t noiseFloor(int32_t q) {
     return 1u << (31 - q);
 }
 
-// 1 / (1 + 2^-(h/2)) in unsigned Q32, for h = twice the pan exponent's
-// magnitude (0..; odd h is a half step of 1.5 dB).
-uint32_t panShare(int32_t h) {
-    if (h == 0) return 0x80000000u;
-    const int32_t n = h >> 1;
+// 1 / (1 + 2^-n) in unsigned Q32, n >= 0.
+uint32_t panShare(int32_t n) {
+    if (n == 0) return 0x80000000u;
     if (n >= 31) return 0xFFFFFFFFu;
-    // 2^-(h/2) in Q31: a power of two, or sqrt(0.5) shifted.
-    const uint32_t t = (h & 1) ? (1518500249u >> n) : (0x80000000u >> n);
-    return FxDivU32(0x80000000u, 0x80000000u + t);
+    return FxDivU32(0x80000000u, 0x80000000u + (0x80000000u >> n));
 }
 
 // 2 x value x share, saturated.
@@ -135,13 +131,13 @@ uint32_t twiceScaled(uint32_t value, uint32_t share) {
     return FxShiftLeftSatU(FxMulHighU(value, share), 1);
 }
 
-// Splits 2 x total between the two channels for a pan exponent of h / 2:
-// left = 2 total / (1 + 2^(h/2)), right = 2 total / (1 + 2^(-h/2)).
-void pan(uint32_t total, int32_t h, uint32_t* left, uint32_t* right) {
-    const uint32_t loud = panShare(h < 0 ? -h : h);
-    const uint32_t quiet = h == 0 ? loud : static_cast<uint32_t>(0u - loud);
-    *left = twiceScaled(total, h > 0 ? quiet : loud);
-    *right = twiceScaled(total, h > 0 ? loud : quiet);
+// Splits 2 x total between the channels of a pair for the pan offset d:
+// left = 2 total / (1 + 2^d), right = 2 total / (1 + 2^-d).
+void pan(uint32_t total, int32_t d, uint32_t* left, uint32_t* right) {
+    const uint32_t loud = panShare(d < 0 ? -d : d);
+    const uint32_t quiet = d == 0 ? loud : static_cast<uint32_t>(0u - loud);
+    *left = twiceScaled(total, d > 0 ? quiet : loud);
+    *right = twiceScaled(total, d > 0 ? loud : quiet);
 }
 
 void parseDataOfPair(SbrChannelState* s0, SbrChannelState* s1, SbrFrameData* f, BitReader* r,
@@ -434,18 +430,16 @@ void SbrDequantise(const SbrChannelState* s, SbrFrameData* f) {
 }
 
 // The pair's level (left) and balance (right, stored doubled) become the
-// energies of both channels. The balance is counted in half steps of the
-// pan exponent at 1.5 dB and in whole steps at 3.0 dB, around its centre.
+// energies of both channels, panned around the offset 12.
 void SbrDequantiseCoupled(const SbrChannelState* s, SbrFrameData* left, SbrFrameData* right) {
     for (int32_t l = 0; l < left->numEnvelopes; ++l) {
         const int32_t n = bandCount(s, left->freqRes[l]);
         for (int32_t k = 0; k < n; ++k) {
-            const int32_t level = left->envelope[l][k];
-            // Balance in 1.5 dB steps (0..48, centre 24); h = twice the exponent.
-            const int32_t steps = right->envelope[l][k] >> (1 - left->ampResInUse);
+            // The doubling is undone at 1.5 dB only.
+            const int32_t balance = right->envelope[l][k] >> (1 - left->ampResInUse);
             uint32_t a;
             uint32_t b;
-            pan(envelopeEnergy(level, left->ampResInUse), 24 - steps, &a, &b);
+            pan(envelopeEnergy(left->envelope[l][k], left->ampResInUse), 12 - balance, &a, &b);
             left->envelope[l][k] = static_cast<int32_t>(a);
             right->envelope[l][k] = static_cast<int32_t>(b);
         }
@@ -453,11 +447,10 @@ void SbrDequantiseCoupled(const SbrChannelState* s, SbrFrameData* left, SbrFrame
     for (int32_t q = 0; q < left->numNoiseFloors; ++q)
         for (int32_t k = 0; k < noiseCount(s); ++k) {
             const int32_t level = left->noise[q][k];
-            const int32_t balance = right->noise[q][k] >> 1; // 0..24, centre 12
+            const int32_t balance = right->noise[q][k]; // as stored, doubled
             uint32_t a = 0;
             uint32_t b = 0;
-            if (level >= 0 && level <= 30 && balance >= 0 && balance <= 24)
-                pan(noiseFloor(level), 2 * (12 - balance), &a, &b);
+            if (level <= 30 && balance <= 24) pan(noiseFloor(level), 12 - balance, &a, &b);
             left->noise[q][k] = static_cast<int32_t>(a);
             right->noise[q][k] = static_cast<int32_t>(b);
         }

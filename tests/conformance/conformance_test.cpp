@@ -132,7 +132,7 @@ int wideLag(const std::vector<int16_t>& got, const std::vector<int16_t>& ref, in
 
 struct RegionFigures {
     std::vector<double> coreDiff, sbrDiff, sbrFloatDiff;
-    double sbrPower = 0, sbrPowerLp = 0;
+    double sbrPower = 0, sbrPowerLp = 0, sbrPowerFloat = 0;
 };
 
 // Band levels of our output against both references, aligned by their lags,
@@ -159,6 +159,7 @@ void collectLevels(const std::vector<int16_t>& got, const std::vector<int16_t>& 
                     out->sbrFloatDiff.push_back(std::fabs(f[i][b] - l[i][b]));
                     out->sbrPower += std::pow(10.0, a[i][b] / 10);
                     out->sbrPowerLp += std::pow(10.0, l[i][b] / 10);
+                    out->sbrPowerFloat += std::pow(10.0, f[i][b] / 10);
                 }
             }
         }
@@ -191,10 +192,11 @@ void checkHeLevels(const StreamCase& s, const DecodedAudio& got, const std::vect
     const double sbrMedian = percentile(r.sbrDiff, 0.5), sbrP90 = percentile(r.sbrDiff, 0.9);
     const double flMedian = percentile(r.sbrFloatDiff, 0.5), flP90 = percentile(r.sbrFloatDiff, 0.9);
     const double overall = 10 * std::log10((r.sbrPower + 1e-30) / (r.sbrPowerLp + 1e-30));
+    const double flOverall = 10 * std::log10((r.sbrPowerFloat + 1e-30) / (r.sbrPowerLp + 1e-30));
     std::printf("[he] %-36s lag ref %5d lp %5d | core median %.2f dB (%zu) | SBR median %.2f p90 %.2f "
-                "(float decoder %.2f / %.2f) level %+.2f dB (%zu)\n",
-                s.file().c_str(), lagFl, lagLp, coreMedian, r.coreDiff.size(), sbrMedian, sbrP90, flMedian,
-                flP90, overall, r.sbrDiff.size());
+                "level %+.2f dB (%zu) | float decoder %.2f / %.2f, %+.2f dB\n",
+                s.file().c_str(), lagFl, lagLp, coreMedian, r.coreDiff.size(), sbrMedian, sbrP90, overall,
+                r.sbrDiff.size(), flMedian, flP90, flOverall);
     // Our output lines up with the floating-point reference; the low-power
     // reference comes one frame later.
     EXPECT_EQ(lagFl, 0) << s.file();
@@ -204,7 +206,10 @@ void checkHeLevels(const StreamCase& s, const DecodedAudio& got, const std::vect
     EXPECT_LE(coreMedian, 0.5) << s.file();
     EXPECT_LE(sbrMedian, std::max(1.5, 1.25 * flMedian)) << s.file();
     EXPECT_LE(sbrP90, flP90 + 2.0) << s.file();
-    EXPECT_LE(std::fabs(overall), 1.5) << s.file();
+    // Where the low-power reference holds energy that the floating-point
+    // decoder does not (above the stop band of 44.1 kHz mono, for one), the
+    // level only needs to be no farther from it than that decoder's.
+    EXPECT_LE(std::fabs(overall), std::max(1.5, std::fabs(flOverall))) << s.file();
 }
 
 class StreamConformance : public testing::TestWithParam<StreamCase> {};

@@ -355,50 +355,51 @@ TEST(SbrPayload, Dequantisation) {
     EXPECT_EQ(static_cast<uint32_t>(g.noise[0][0]), 0xFFFFFFFFu);
 }
 
-// Left 2E / (1 + 2^x), right 2E / (1 + 2^-x), for the pan exponent x.
+// Left 2E / (1 + 2^x), right 2E / (1 + 2^-x), for the pan offset x.
 void expectPanned(uint32_t left, uint32_t right, double energy, double x) {
-    EXPECT_NEAR(left, 2 * energy / (1 + std::pow(2.0, x)), 2 + 1e-6 * energy) << x;
-    EXPECT_NEAR(right, 2 * energy / (1 + std::pow(2.0, -x)), 2 + 1e-6 * energy) << x;
+    const double l = std::min(2 * energy / (1 + std::pow(2.0, x)), 4294967295.0);
+    const double r = std::min(2 * energy / (1 + std::pow(2.0, -x)), 4294967295.0);
+    EXPECT_NEAR(left, l, 2 + 1e-6 * l) << x;
+    EXPECT_NEAR(right, r, 2 + 1e-6 * r) << x;
 }
 
 TEST(SbrPayload, CoupledDequantisation) {
     TestState t;
     giveTables(&t.s);
     for (int32_t ampRes : {0, 1}) {
-        // Balances around the centre, 1.5 dB steps or 3.0 dB steps.
-        const int32_t centre = ampRes ? 12 : 24;
-        for (int32_t balance = 0; balance <= 2 * centre; ++balance) {
+        for (int32_t balance = 0; balance <= 24; ++balance) {
             SbrFrameData left{};
             SbrFrameData right{};
             left.numEnvelopes = right.numEnvelopes = 1;
             left.numNoiseFloors = right.numNoiseFloors = 1;
             left.ampResInUse = static_cast<uint8_t>(ampRes);
+            // An odd level at 1.5 dB: the energy carries sqrt(2).
             const int32_t level = ampRes ? 10 : 21;
             for (int k = 0; k < 4; ++k) {
                 left.envelope[0][k] = level;
-                right.envelope[0][k] = 2 * balance;
+                right.envelope[0][k] = 2 * balance; // stored doubled
             }
-            const int32_t noiseBalance = balance % 25;
             left.noise[0][0] = left.noise[0][1] = 6;
-            right.noise[0][0] = right.noise[0][1] = 2 * noiseBalance;
+            right.noise[0][0] = right.noise[0][1] = balance;
             SbrDequantiseCoupled(&t.s, &left, &right);
             const double energy = ampRes ? 16384.0 : static_cast<double>(0xB504F333u >> 17);
-            const double x = ampRes ? centre - balance : (centre - balance) / 2.0;
+            // At 1.5 dB the doubling is undone; at 3.0 dB the doubled value pans.
+            const double offset = 12 - (ampRes ? 2 * balance : balance);
             expectPanned(static_cast<uint32_t>(left.envelope[0][3]), static_cast<uint32_t>(right.envelope[0][3]),
-                         energy, x);
+                         energy, offset);
             expectPanned(static_cast<uint32_t>(left.noise[0][1]), static_cast<uint32_t>(right.noise[0][1]),
-                         33554432.0, 12 - noiseBalance);
+                         33554432.0, 12 - balance);
         }
     }
-    // Noise levels past 30, or balances past 24, silence both channels.
+    // Noise levels past 30, or stored balances past 24, silence both channels.
     SbrFrameData left{};
     SbrFrameData right{};
     left.numNoiseFloors = right.numNoiseFloors = 1;
     left.numEnvelopes = right.numEnvelopes = 1;
     left.noise[0][0] = 31;
-    right.noise[0][0] = 24;
+    right.noise[0][0] = 12;
     left.noise[0][1] = 3;
-    right.noise[0][1] = 50;
+    right.noise[0][1] = 26;
     SbrDequantiseCoupled(&t.s, &left, &right);
     EXPECT_EQ(left.noise[0][0], 0);
     EXPECT_EQ(right.noise[0][0], 0);
