@@ -52,15 +52,17 @@ inline int32_t macHigh(int32_t acc, int32_t a, uint32_t b) {
 #endif
 }
 
-// cos and sin of pi k / 128 in Q31.
+// cos, sin and -sin of pi k / 128 in Q31, 0 <= k <= 64.
 inline int32_t cosPi128(int k) { return kSbrQmfCos[k]; }
 inline int32_t sinPi128(int k) { return kSbrQmfCos[64 - k]; }
+inline int32_t negSinPi128(int k) { return kSbrQmfCos[64 + k]; }
 
-// (a + ib) e^(-i pi k / 128), halved by the high-word products.
+// (a + ib) e^(-i pi k / 128), halved by the high-word products. Each part
+// is a sum of two products (multiply and multiply-accumulate).
 inline void rotateHalf(int32_t a, int32_t b, int k, int32_t& re, int32_t& im) {
-    const int64_t c = cosPi128(k), s = sinPi128(k);
+    const int64_t c = cosPi128(k), s = sinPi128(k), ns = negSinPi128(k);
     re = static_cast<int32_t>((a * c + b * s) >> 32);
-    im = static_cast<int32_t>((b * c - a * s) >> 32);
+    im = static_cast<int32_t>((b * c + a * ns) >> 32);
 }
 
 constexpr int bitReverse(int v, int bits) {
@@ -70,103 +72,58 @@ constexpr int bitReverse(int v, int bits) {
 }
 constexpr int log2Of(int n) { return n <= 1 ? 0 : 1 + log2Of(n / 2); }
 
-// In-place K-point complex FFT, input in bit-reversed order, radix 2 with
-// each stage halved: the result is the DFT / K.
+// a, b <- a/2 + w b/2, a/2 - w b/2 for complex a, b and w = e^(-i pi k / 128),
+// 0 <= k < 128.
+inline void butterfly(int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi, int k) {
+    int32_t tr, ti;
+    if (k == 0) {
+        tr = br >> 1;
+        ti = bi >> 1;
+    } else if (k == 64) { // -i
+        tr = bi >> 1;
+        ti = wrapNeg(br >> 1);
+    } else if (k < 64) {
+        rotateHalf(br, bi, k, tr, ti);
+    } else { // -i times the rotation by the angle less a quarter turn
+        int32_t r, i;
+        rotateHalf(br, bi, k - 64, r, i);
+        tr = i;
+        ti = wrapNeg(r);
+    }
+    const int32_t xr = ar >> 1, xi = ai >> 1;
+    ar = xr + tr;
+    ai = xi + ti;
+    br = xr - tr;
+    bi = xi - ti;
+}
+
+// In-place K-point complex FFT, input in bit-reversed order, decimation in
+// time with each radix-2 stage halved (the result is the DFT / K). Stages
+// run in pairs, four points at a time, to halve the passes over memory.
 template <int K>
-inline void fftHalving(int32_t* re, int32_t* im) {
-    for (int h = 1; h < K; h <<= 1) {
-        for (int g = 0; g < K; g += 2 * h) {
+inline void fftHalving(int32_t* __restrict re, int32_t* __restrict im) {
+    constexpr int kStages = log2Of(K);
+    if constexpr (kStages % 2 == 1) {
+#pragma GCC unroll 32
+        for (int g = 0; g < K; g += 2) butterfly(re[g], im[g], re[g + 1], im[g + 1], 0);
+    }
+#pragma GCC unroll 4
+    for (int stage = kStages % 2; stage < kStages; stage += 2) {
+        const int h = 1 << stage;
+#pragma GCC unroll 32
+        for (int g = 0; g < K; g += 4 * h) {
+#pragma GCC unroll 32
             for (int j = 0; j < h; ++j) {
-                const int32_t br = re[g + h + j], bi = im[g + h + j];
-                int32_t tr, ti;
-                if (j == 0) {
-                    tr = br >> 1;
-                    ti = bi >> 1;
-                } else if (2 * j == h) { // times -i
-                    tr = bi >> 1;
-                    ti = wrapNeg(br >> 1);
-                } else if (2 * j < h) {
-                    rotateHalf(br, bi, 128 * j / h, tr, ti);
-                } else { // -i times the rotation by the angle less a quarter turn
-                    int32_t r, i;
-                    rotateHalf(br, bi, 128 * j / h - 64, r, i);
-                    tr = i;
-                    ti = wrapNeg(r);
-                }
-                const int32_t ar = re[g + j] >> 1, ai = im[g + j] >> 1;
-                re[g + j] = ar + tr;
-                im[g + j] = ai + ti;
-                re[g + h + j] = ar - tr;
-                im[g + h + j] = ai - ti;
+                const int i0 = g + j, i1 = i0 + h, i2 = i1 + h, i3 = i2 + h;
+                int32_t r0 = re[i0], r1 = re[i1], r2 = re[i2], r3 = re[i3];
+                int32_t m0 = im[i0], m1 = im[i1], m2 = im[i2], m3 = im[i3];
+                butterfly(r0, m0, r1, m1, 128 * j / h);
+                butterfly(r2, m2, r3, m3, 128 * j / h);
+                butterfly(r0, m0, r2, m2, 64 * j / h);
+                butterfly(r1, m1, r3, m3, 64 * (j + h) / h);
+                re[i0] = r0, re[i1] = r1, re[i2] = r2, re[i3] = r3;
+                im[i0] = m0, im[i1] = m1, im[i2] = m2, im[i3] = m3;
             }
-        }
-    }
-}
-
-// out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M.
-template <int M>
-inline void dct4(const int32_t* in, int32_t* out) {
-    constexpr int K = M / 2;
-    int32_t re[K], im[K];
-    for (int n = 0; n < K; ++n) {
-        const int r = bitReverse(n, log2Of(K));
-        rotateHalf(in[2 * n], in[M - 1 - 2 * n], 32 * (4 * n + 1) / M, re[r], im[r]);
-    }
-    fftHalving<K>(re, im);
-    out[0] = re[0];
-    out[M - 1] = wrapNeg(im[0]);
-    for (int m = 1; m < K; ++m) {
-        int32_t ur, ui;
-        rotateHalf(re[m], im[m], 128 * m / M, ur, ui);
-        out[2 * m] = wrapDouble(ur);
-        out[M - 1 - 2 * m] = wrapNeg(wrapDouble(ui));
-    }
-}
-
-// out(k) = sum in(n) cos(pi (2k+1) n / (2N)) / N (weight 1 on in(0)).
-template <int N>
-inline void dct3(const int32_t* in, int32_t* out) {
-    if constexpr (N == 2) {
-        const int32_t a = in[0] >> 1, b = mulHigh(in[1], cosPi128(32));
-        out[0] = a + b;
-        out[1] = a - b;
-    } else {
-        constexpr int H = N / 2;
-        int32_t even[H], odd[H], e[H], o[H];
-        for (int m = 0; m < H; ++m) {
-            even[m] = in[2 * m];
-            odd[m] = in[2 * m + 1];
-        }
-        dct3<H>(even, e);
-        dct4<H>(odd, o);
-        for (int k = 0; k < H; ++k) {
-            const int32_t a = e[k] >> 1, b = o[k] >> 1;
-            out[k] = a + b;
-            out[N - 1 - k] = a - b;
-        }
-    }
-}
-
-// out(j) = sum in(k * stride) cos(pi (2k+1) j / (2N)) / N.
-template <int N>
-inline void dct2(const int32_t* in, int32_t stride, int32_t* out) {
-    if constexpr (N == 2) {
-        const int32_t c = cosPi128(32);
-        out[0] = (in[0] >> 1) + (in[stride] >> 1);
-        out[1] = mulHigh(in[0], c) - mulHigh(in[stride], c);
-    } else {
-        constexpr int H = N / 2;
-        int32_t sum[H], diff[H], e[H], o[H];
-        for (int k = 0; k < H; ++k) {
-            const int32_t a = in[k * stride] >> 1, b = in[(N - 1 - k) * stride] >> 1;
-            sum[k] = a + b;
-            diff[k] = a - b;
-        }
-        dct2<H>(sum, 1, e);
-        dct4<H>(diff, o);
-        for (int j = 0; j < H; ++j) {
-            out[2 * j] = e[j];
-            out[2 * j + 1] = o[j];
         }
     }
 }
@@ -174,49 +131,139 @@ inline void dct2(const int32_t* in, int32_t stride, int32_t* out) {
 // a << S, saturated to the int32 range.
 template <int S>
 inline int32_t shiftLeftSat(int32_t a) {
-    const int32_t sign = a >> 31;
-    if ((a >> (31 - S)) != sign) return sign ^ INT32_MAX;
-    return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+    if constexpr (S == 0) {
+        return a;
+    } else {
+        const int32_t sign = a >> 31;
+        if ((a >> (31 - S)) != sign) return sign ^ INT32_MAX;
+        return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+    }
 }
 
-// The window sum, in units of 2^-13 output LSB, rounded and saturated; the
-// same as (2 sum + 8192) >> 14 without the doubling's overflow.
+// The transforms read in[n * is] and write out[k * os]; S > 0 makes every
+// final store a saturating left shift by S (the synthesis ring's scale).
+
+// out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M.
+template <int M, int S>
+inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, int os) {
+    constexpr int K = M / 2;
+    int32_t re[K], im[K];
+#pragma GCC unroll 32
+    for (int n = 0; n < K; ++n) {
+        const int r = bitReverse(n, log2Of(K));
+        rotateHalf(in[2 * n * is], in[(M - 1 - 2 * n) * is], 32 * (4 * n + 1) / M, re[r], im[r]);
+    }
+    fftHalving<K>(re, im);
+    out[0] = shiftLeftSat<S>(re[0]);
+    out[(M - 1) * os] = shiftLeftSat<S>(wrapNeg(im[0]));
+#pragma GCC unroll 32
+    for (int m = 1; m < K; ++m) {
+        int32_t ur, ui;
+        rotateHalf(re[m], im[m], 128 * m / M, ur, ui);
+        out[2 * m * os] = shiftLeftSat<S + 1>(ur);
+        out[(M - 1 - 2 * m) * os] = shiftLeftSat<S + 1>(wrapNeg(ui));
+    }
+}
+
+// out(k) = sum in(n) cos(pi (2k+1) n / (2N)) / N (weight 1 on in(0)).
+template <int N>
+inline void dct3(const int32_t* __restrict in, int is, int32_t* __restrict out, int os) {
+    if constexpr (N == 2) {
+        const int32_t a = in[0] >> 1, b = mulHigh(in[is], cosPi128(32));
+        out[0] = a + b;
+        out[os] = a - b;
+    } else {
+        constexpr int H = N / 2;
+        // The odd half's transform lands reversed, so that each output pair
+        // (k, N-1-k) is a butterfly in place.
+        dct3<H>(in, 2 * is, out, os);
+        dct4<H, 0>(in + is, 2 * is, out + (N - 1) * os, -os);
+#pragma GCC unroll 32
+        for (int k = 0; k < H; ++k) {
+            const int32_t a = out[k * os] >> 1, b = out[(N - 1 - k) * os] >> 1;
+            out[k * os] = a + b;
+            out[(N - 1 - k) * os] = a - b;
+        }
+    }
+}
+
+// out(j) = sum in(k) cos(pi (2k+1) j / (2N)) / N.
+template <int N, int S>
+inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, int os) {
+    if constexpr (N == 2) {
+        const int32_t c = cosPi128(32);
+        out[0] = shiftLeftSat<S>((in[0] >> 1) + (in[is] >> 1));
+        out[os] = shiftLeftSat<S>(mulHigh(in[0], c) - mulHigh(in[is], c));
+    } else {
+        constexpr int H = N / 2;
+        int32_t sum[H], diff[H];
+#pragma GCC unroll 32
+        for (int k = 0; k < H; ++k) {
+            const int32_t a = in[k * is] >> 1, b = in[(N - 1 - k) * is] >> 1;
+            sum[k] = a + b;
+            diff[k] = a - b;
+        }
+        dct2<H, S>(sum, 1, out, 2 * os);
+        dct4<H, S>(diff, 1, out + os, 2 * os);
+    }
+}
+
+// Window sums start at this, so that the shift below rounds: (sum + 4096) >> 13
+// is (2 sum + 8192) >> 14 without the doubling's overflow.
+constexpr int32_t kPcmRounding = 4096;
+
 inline int16_t pcmFromSum(int32_t sum) {
-    const int32_t v = (sum + 4096) >> 13;
+#if defined(__ARM_FEATURE_DSP)
+    // Three saturating doublings and the high half: the same clamp of sum >> 13.
+    int32_t t = __qadd(sum, sum);
+    t = __qadd(t, t);
+    t = __qadd(t, t);
+    return static_cast<int16_t>(t >> 16);
+#else
+    const int32_t v = sum >> 13;
     return static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+#endif
 }
 
 // ---- Analysis ----
 
-// Folded value y(n) from the slot's newest sample x[0] (x[-m] = x(m)): sums
-// of (Q31 coefficient * sample) >> 16 taps, halved. `c` walks the window in
-// the generated order.
-inline int32_t foldOne(const int16_t* x, const int32_t*& c) {
-    int32_t acc = 0;
-    for (int j = 0; j < 5; ++j) acc = macLow(acc, c[j], x[-(64 * j + 48)]);
-    c += 5;
-    return acc >> 1;
-}
-
-inline int32_t foldPair(const int16_t* x, int first, int second, const int32_t*& c) {
-    int32_t acc = 0;
-    for (int j = 0; j < 5; ++j) {
-        acc = macLow(acc, c[0], x[-(64 * j + first)]);
-        acc = macLow(acc, c[1], x[-(64 * j + second)]);
-        c += 2;
-    }
-    return acc >> 1;
-}
-
-void analyseSlot(const int16_t* x, int32_t* column) {
-    int32_t y[32], X[32];
+// Fold of one slot into y(0..31), x[-m] = x(m) with x[0] the newest sample.
+// A window coefficient pair serves y(n) and y(32 - n) by the window's
+// symmetry; each fold value is a sum of (Q31 coefficient * sample) >> 16
+// taps, halved.
+__attribute__((noinline)) void foldSlot(const int32_t* x, int32_t* y) {
     const int32_t* c = kSbrQmfAnalysisWindow;
-    y[0] = foldOne(x, c);
-    for (int n = 1; n < 16; ++n) y[n] = foldPair(x, 48 + n, 48 - n, c);
-    y[16] = foldPair(x, 32, 0, c);
-    for (int n = 17; n < 32; ++n) y[n] = foldPair(x, 48 - n, n - 16, c);
-    dct3<32>(y, X);
-    for (int k = 0; k < 32; ++k) column[k * kSbrQmfColumns] = X[k];
+    {
+        int32_t acc = 0;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) acc = macLow(acc, c[j], x[-(64 * j + 48)]);
+        y[0] = acc >> 1;
+        c += 5;
+    }
+    for (int n = 1; n < 16; ++n, c += 10) {
+        const int32_t* up = x - (48 + n);
+        const int32_t* down = x - (48 - n);
+        int32_t lo = 0, hiPlus = 0, hiMinus = 0;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) {
+            const int32_t a = c[2 * j], b = c[2 * j + 1];
+            lo = macLow(lo, a, up[-64 * j]);
+            lo = macLow(lo, b, down[-64 * j]);
+            hiPlus = macLow(hiPlus, b, up[-(224 - 64 * j)]);
+            hiMinus = macLow(hiMinus, a, down[-(224 - 64 * j)]);
+        }
+        y[n] = lo >> 1;
+        y[32 - n] = (hiPlus - hiMinus) >> 1;
+    }
+    {
+        int32_t acc = 0;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) {
+            acc = macLow(acc, c[2 * j], x[-(64 * j + 32)]);
+            acc = macLow(acc, c[2 * j + 1], x[-64 * j]);
+        }
+        y[16] = acc >> 1;
+    }
 }
 
 // ---- Synthesis ----
@@ -230,29 +277,35 @@ void windowSlot(const int32_t* ring, int16_t* pcm, int32_t stride) {
     constexpr auto at = [](int a) { return ((Pos - a + kRingSlots) % kRingSlots) * N; };
     const uint32_t* w = kSbrQmfSynthesisWindow;
     {
-        int32_t acc0 = 0, accH = 0;
+        int32_t acc0 = kPcmRounding, accH = kPcmRounding;
+#pragma GCC unroll 5
         for (int j = 0; j < 5; ++j) {
-            acc0 = macLow(acc0, ring[at(2 * j) + H], w[2 * j]);
-            accH = macHigh(accH, ring[at(2 * j)], w[2 * j]);
-            acc0 = macLow(acc0, ring[at(2 * j + 1) + H], w[2 * j + 1]);
+            const uint32_t wa = w[2 * j], wb = w[2 * j + 1];
+            acc0 = macLow(acc0, ring[at(2 * j) + H], wa);
+            accH = macHigh(accH, ring[at(2 * j)], wa);
+            acc0 = macLow(acc0, ring[at(2 * j + 1) + H], wb);
         }
         pcm[0] = pcmFromSum(acc0);
         pcm[H * stride] = pcmFromSum(accH);
     }
-    for (int q = 1; q < H; ++q) {
+    int16_t* front = pcm + stride;
+    int16_t* back = pcm + (N - 1) * stride;
+    for (int q = 1; q < H; ++q, front += stride, back -= stride) {
         w += kStep;
         const int32_t* a = ring + H - q;
         const int32_t* b = ring + H + q;
-        int32_t acc0 = 0, acc1 = 0;
+        int32_t acc0 = kPcmRounding, acc1 = kPcmRounding;
+#pragma GCC unroll 5
         for (int j = 0; j < 5; ++j) {
+            const uint32_t wa = w[2 * j], wb = w[2 * j + 1];
             const int32_t va = a[at(2 * j)], vb = b[at(2 * j + 1)];
-            acc0 = macLow(acc0, va, w[2 * j]);
-            acc1 = macHigh(acc1, va, w[2 * j]);
-            acc0 = macLow(acc0, vb, w[2 * j + 1]);
-            acc1 = macHigh(acc1, vb, w[2 * j + 1]);
+            acc0 = macLow(acc0, va, wa);
+            acc1 = macHigh(acc1, va, wa);
+            acc0 = macLow(acc0, vb, wb);
+            acc1 = macHigh(acc1, vb, wb);
         }
-        pcm[q * stride] = pcmFromSum(acc0);
-        pcm[(N - q) * stride] = pcmFromSum(acc1);
+        *front = pcmFromSum(acc0);
+        *back = pcmFromSum(acc1);
     }
 }
 
@@ -271,10 +324,8 @@ void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t chan
     static constexpr auto kWindows = windowTable<N>(std::make_integer_sequence<int, kRingSlots>());
     int32_t p = *pos < kRingSlots ? *pos : 0;
     for (int32_t i = 0; i < kSbrSlots; ++i) {
-        int32_t v[N];
-        dct2<N>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, v);
-        int32_t* block = ring + p * N;
-        for (int k = 0; k < N; ++k) block[k] = shiftLeftSat<log2Of(N) + 1>(v[k]);
+        // The transform's gain is 1/N; the ring holds twice its unscaled value.
+        dct2<N, log2Of(N) + 1>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N, 1);
         kWindows.fn[p](ring, pcm + i * N * channels, channels);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
@@ -289,19 +340,22 @@ void SbrQmfAnalysis(SbrChannelState* s, const int16_t* pcm, int32_t* matrix, int
     int32_t p = s->analysisPos < kRingSlots ? s->analysisPos : 0;
 
     // The history in time order, then the frame: no slot needs to wrap.
-    int16_t work[kHistory + 32 * kSbrSlots];
+    int32_t work[kHistory + 32 * kSbrSlots];
     for (int32_t b = 0, r = p; b < kRingSlots; ++b, r = r + 1 == kRingSlots ? 0 : r + 1)
         for (int32_t j = 0; j < 32; ++j) work[32 * b + j] = ring[32 * r + j];
     for (int32_t t = 0; t < 32 * kSbrSlots; ++t) work[kHistory + t] = pcm[t * channels];
 
-    for (int32_t i = 0; i < kSbrSlots; ++i)
-        analyseSlot(work + kHistory + 32 * i + 31, matrix + kSbrHistoryColumns + i);
+    for (int32_t i = 0; i < kSbrSlots; ++i) {
+        int32_t y[32];
+        foldSlot(work + kHistory + 32 * i + 31, y);
+        dct3<32>(y, 1, matrix + kSbrHistoryColumns + i, kSbrQmfColumns);
+    }
 
     // Each ring block ends up holding the last slot written at its position,
     // which for the last ten slots starts 22 positions on.
     p = (p + (kSbrSlots - kRingSlots)) % kRingSlots;
     for (int32_t i = kSbrSlots - kRingSlots; i < kSbrSlots; ++i) {
-        for (int32_t j = 0; j < 32; ++j) ring[32 * p + j] = work[kHistory + 32 * i + j];
+        for (int32_t j = 0; j < 32; ++j) ring[32 * p + j] = static_cast<int16_t>(work[kHistory + 32 * i + j]);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
     s->analysisPos = static_cast<uint8_t>(p);

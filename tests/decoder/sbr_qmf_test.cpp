@@ -201,41 +201,33 @@ TEST(SbrQmfWindow, SynthesisTableHoldsEveryCoefficientInQ15) {
 }
 
 TEST(SbrQmfWindow, AnalysisTableIsTheEvenCoefficientsInFoldOrder) {
-    ASSERT_EQ(kSbrQmfAnalysisTaps, 315);
+    ASSERT_EQ(kSbrQmfAnalysisWords, 165);
     const std::vector<double>& c = window();
     ASSERT_EQ(c.size(), 640u);
-    // Fold value y(n): the window index of each tap and its sign.
-    std::vector<std::pair<int, int>> taps;
-    for (int n = 0; n < 32; ++n) {
+    // Window index and sign of each word: y(0)'s five taps, the shared pairs
+    // of y(n) and y(32 - n), then y(16)'s taps.
+    std::vector<std::pair<int, int>> words;
+    for (int j = 0; j < 5; ++j) words.push_back({128 * j + 96, 1});
+    for (int n = 1; n < 16; ++n) {
         for (int j = 0; j < 5; ++j) {
-            const int b = 128 * j;
-            if (n == 0) {
-                taps.push_back({b + 96, 1});
-            } else if (n < 16) {
-                taps.push_back({b + 96 + 2 * n, 1});
-                taps.push_back({b + 96 - 2 * n, 1});
-            } else if (n == 16) {
-                taps.push_back({b + 64, 1});
-                taps.push_back({b, -1});
-            } else {
-                taps.push_back({b + 96 - 2 * n, 1});
-                taps.push_back({b + 2 * n - 32, -1});
-            }
+            words.push_back({128 * j + 96 + 2 * n, 1});
+            words.push_back({128 * j + 96 - 2 * n, 1});
         }
     }
-    ASSERT_EQ(taps.size(), 315u);
-    std::vector<int> used(640, 0);
-    for (size_t t = 0; t < taps.size(); ++t) {
-        const double expect = std::min(2147483647.0, std::round(taps[t].second * c[taps[t].first] * 2147483648.0));
-        EXPECT_EQ(kSbrQmfAnalysisWindow[t], static_cast<int32_t>(expect)) << "tap " << t;
-        ++used[taps[t].first];
+    for (int j = 0; j < 5; ++j) {
+        words.push_back({128 * j + 64, 1});
+        words.push_back({128 * j, -1});
     }
-    // Every even coefficient once, except those of fold value 16.
-    for (int i = 0; i < 640; i += 2) EXPECT_EQ(used[i], i % 128 == 32 ? 0 : 1) << "coefficient " << i;
+    ASSERT_EQ(words.size(), 165u);
+    for (size_t t = 0; t < words.size(); ++t) {
+        const double v = words[t].second * c[words[t].first] * 2147483648.0;
+        EXPECT_EQ(kSbrQmfAnalysisWindow[t], static_cast<int32_t>(std::min(2147483647.0, std::round(v))))
+            << "word " << t;
+    }
 }
 
 TEST(SbrQmfWindow, CosineTable) {
-    for (int k = 0; k <= 64; ++k)
+    for (int k = 0; k <= 128; ++k)
         EXPECT_NEAR(kSbrQmfCos[k], std::min(2147483647.0, std::cos(M_PI * k / 128) * 2147483648.0), 0.5)
             << k;
 }
