@@ -43,8 +43,7 @@ inline int32_t mulHigh(int32_t a, int32_t b) {
 inline int32_t wrapNeg(int32_t a) { return static_cast<int32_t>(0u - static_cast<uint32_t>(a)); }
 inline int32_t wrapDouble(int32_t a) { return static_cast<int32_t>(static_cast<uint32_t>(a) << 1); }
 
-// acc + (a * b[15:0]) >> 16 and acc + (a * b[31:16]) >> 16: one DSP
-// instruction each on the target.
+// acc + (a * b[15:0]) >> 16: one DSP instruction on the target.
 inline int32_t macLow(int32_t acc, int32_t a, uint32_t b) {
 #if SBR_QMF_DSP_KERNELS
     return __smlawb(a, static_cast<int32_t>(b), acc);
@@ -52,13 +51,11 @@ inline int32_t macLow(int32_t acc, int32_t a, uint32_t b) {
     return acc + static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int16_t>(b)) >> 16);
 #endif
 }
-inline int32_t macHigh(int32_t acc, int32_t a, uint32_t b) {
+
 #if SBR_QMF_DSP_KERNELS
-    return __smlawt(a, static_cast<int32_t>(b), acc);
-#else
-    return acc + static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int16_t>(b >> 16)) >> 16);
+// acc + (a * b[31:16]) >> 16.
+inline int32_t macHigh(int32_t acc, int32_t a, uint32_t b) { return __smlawt(a, static_cast<int32_t>(b), acc); }
 #endif
-}
 
 // (a * b) >> 16 for a 16-bit b, exact, in 32-bit products: a's high half
 // times b, plus the low half's product shifted. Vectorises where the 64-bit
@@ -249,7 +246,7 @@ inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, 
 constexpr int32_t kPcmRounding = 4096;
 
 inline int16_t pcmFromSum(int32_t sum) {
-#if defined(__ARM_FEATURE_DSP)
+#if SBR_QMF_DSP_KERNELS
     // Three saturating doublings and the high half: the same clamp of sum >> 13.
     int32_t t = __qadd(sum, sum);
     t = __qadd(t, t);
@@ -269,11 +266,11 @@ constexpr int32_t kWork = kHistory + 32 * kSbrSlots;
 // Window coefficients of fold value y(n) and y(32 - n): a_j(n), b_j(n).
 inline int32_t foldA(int j, int n) { return kSbrQmfAnalysisWindow[32 * j + n]; }
 inline int32_t foldB(int j, int n) { return kSbrQmfAnalysisWindow[32 * j + 16 + n]; }
-inline const int32_t* fold16() { return kSbrQmfAnalysisWindow + 160; }
+inline const int32_t* foldSixteenWindow() { return kSbrQmfAnalysisWindow + 160; }
 
 // y(16) = sum c(128j+64) x(64j+32) - c(128j) x(64j), x(m) = x[-m].
 inline int32_t foldSixteen(const int32_t* x) {
-    const int32_t* c = fold16();
+    const int32_t* c = foldSixteenWindow();
     int32_t acc = 0;
 #pragma GCC unroll 5
     for (int j = 0; j < 5; ++j) {
