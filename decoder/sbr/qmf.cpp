@@ -13,14 +13,22 @@
 // rotation out. Every butterfly stage and the rotation in halve, so a
 // transform of N points has the exact gain 1/N and no intermediate value
 // exceeds the largest input: any int32 input is safe.
+//
+// The window kernels come in two forms with the same integer results: with
+// the DSP multiply-accumulates of the target, one output pair at a time in
+// registers; elsewhere as loops over the pairs that a compiler vectorises.
 #include <cstdint>
 #include <utility>
 
+#include "fixedpoint.h"
 #include "sbr/qmf_window.h"
 #include "sbr/sbr_internal.h"
 
 #if defined(__ARM_FEATURE_DSP)
 #include <arm_acle.h>
+#define SBR_QMF_DSP_KERNELS 1
+#else
+#define SBR_QMF_DSP_KERNELS 0
 #endif
 
 namespace {
@@ -35,32 +43,38 @@ inline int32_t mulHigh(int32_t a, int32_t b) {
 inline int32_t wrapNeg(int32_t a) { return static_cast<int32_t>(0u - static_cast<uint32_t>(a)); }
 inline int32_t wrapDouble(int32_t a) { return static_cast<int32_t>(static_cast<uint32_t>(a) << 1); }
 
-// acc + (a * b[15:0]) >> 16 and acc + (a * b[31:16]) >> 16: one DSP
-// instruction each on the target.
+// acc + (a * b[15:0]) >> 16: one DSP instruction on the target.
 inline int32_t macLow(int32_t acc, int32_t a, uint32_t b) {
-#if defined(__ARM_FEATURE_DSP)
+#if SBR_QMF_DSP_KERNELS
     return __smlawb(a, static_cast<int32_t>(b), acc);
 #else
     return acc + static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int16_t>(b)) >> 16);
 #endif
 }
-inline int32_t macHigh(int32_t acc, int32_t a, uint32_t b) {
-#if defined(__ARM_FEATURE_DSP)
-    return __smlawt(a, static_cast<int32_t>(b), acc);
-#else
-    return acc + static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int16_t>(b >> 16)) >> 16);
+
+#if SBR_QMF_DSP_KERNELS
+// acc + (a * b[31:16]) >> 16.
+inline int32_t macHigh(int32_t acc, int32_t a, uint32_t b) { return __smlawt(a, static_cast<int32_t>(b), acc); }
 #endif
+
+// (a * b) >> 16 for a 16-bit b, exact, in 32-bit products: a's high half
+// times b, plus the low half's product shifted. Vectorises where the 64-bit
+// product does not.
+inline int32_t mulShift16(int32_t a, int32_t b) {
+    return (a >> 16) * b + (((a & 0xFFFF) * b) >> 16);
 }
 
-// cos and sin of pi k / 128 in Q31.
+// cos, sin and -sin of pi k / 128 in Q31, 0 <= k <= 64.
 inline int32_t cosPi128(int k) { return kSbrQmfCos[k]; }
 inline int32_t sinPi128(int k) { return kSbrQmfCos[64 - k]; }
+inline int32_t negSinPi128(int k) { return kSbrQmfCos[64 + k]; }
 
-// (a + ib) e^(-i pi k / 128), halved by the high-word products.
+// (a + ib) e^(-i pi k / 128), halved by the high-word products. Each part
+// is a sum of two products (multiply and multiply-accumulate).
 inline void rotateHalf(int32_t a, int32_t b, int k, int32_t& re, int32_t& im) {
-    const int64_t c = cosPi128(k), s = sinPi128(k);
+    const int64_t c = cosPi128(k), s = sinPi128(k), ns = negSinPi128(k);
     re = static_cast<int32_t>((a * c + b * s) >> 32);
-    im = static_cast<int32_t>((b * c - a * s) >> 32);
+    im = static_cast<int32_t>((b * c + a * ns) >> 32);
 }
 
 constexpr int bitReverse(int v, int bits) {
@@ -70,103 +84,58 @@ constexpr int bitReverse(int v, int bits) {
 }
 constexpr int log2Of(int n) { return n <= 1 ? 0 : 1 + log2Of(n / 2); }
 
-// In-place K-point complex FFT, input in bit-reversed order, radix 2 with
-// each stage halved: the result is the DFT / K.
+// a, b <- a/2 + w b/2, a/2 - w b/2 for complex a, b and w = e^(-i pi k / 128),
+// 0 <= k < 128.
+inline void butterfly(int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi, int k) {
+    int32_t tr, ti;
+    if (k == 0) {
+        tr = br >> 1;
+        ti = bi >> 1;
+    } else if (k == 64) { // -i
+        tr = bi >> 1;
+        ti = wrapNeg(br >> 1);
+    } else if (k < 64) {
+        rotateHalf(br, bi, k, tr, ti);
+    } else { // -i times the rotation by the angle less a quarter turn
+        int32_t r, i;
+        rotateHalf(br, bi, k - 64, r, i);
+        tr = i;
+        ti = wrapNeg(r);
+    }
+    const int32_t xr = ar >> 1, xi = ai >> 1;
+    ar = xr + tr;
+    ai = xi + ti;
+    br = xr - tr;
+    bi = xi - ti;
+}
+
+// In-place K-point complex FFT, input in bit-reversed order, decimation in
+// time with each radix-2 stage halved (the result is the DFT / K). Stages
+// run in pairs, four points at a time, to halve the passes over memory.
 template <int K>
-inline void fftHalving(int32_t* re, int32_t* im) {
-    for (int h = 1; h < K; h <<= 1) {
-        for (int g = 0; g < K; g += 2 * h) {
+inline void fftHalving(int32_t* __restrict re, int32_t* __restrict im) {
+    constexpr int kStages = log2Of(K);
+    if constexpr (kStages % 2 == 1) {
+#pragma GCC unroll 32
+        for (int g = 0; g < K; g += 2) butterfly(re[g], im[g], re[g + 1], im[g + 1], 0);
+    }
+#pragma GCC unroll 4
+    for (int stage = kStages % 2; stage < kStages; stage += 2) {
+        const int h = 1 << stage;
+#pragma GCC unroll 32
+        for (int g = 0; g < K; g += 4 * h) {
+#pragma GCC unroll 32
             for (int j = 0; j < h; ++j) {
-                const int32_t br = re[g + h + j], bi = im[g + h + j];
-                int32_t tr, ti;
-                if (j == 0) {
-                    tr = br >> 1;
-                    ti = bi >> 1;
-                } else if (2 * j == h) { // times -i
-                    tr = bi >> 1;
-                    ti = wrapNeg(br >> 1);
-                } else if (2 * j < h) {
-                    rotateHalf(br, bi, 128 * j / h, tr, ti);
-                } else { // -i times the rotation by the angle less a quarter turn
-                    int32_t r, i;
-                    rotateHalf(br, bi, 128 * j / h - 64, r, i);
-                    tr = i;
-                    ti = wrapNeg(r);
-                }
-                const int32_t ar = re[g + j] >> 1, ai = im[g + j] >> 1;
-                re[g + j] = ar + tr;
-                im[g + j] = ai + ti;
-                re[g + h + j] = ar - tr;
-                im[g + h + j] = ai - ti;
+                const int i0 = g + j, i1 = i0 + h, i2 = i1 + h, i3 = i2 + h;
+                int32_t r0 = re[i0], r1 = re[i1], r2 = re[i2], r3 = re[i3];
+                int32_t m0 = im[i0], m1 = im[i1], m2 = im[i2], m3 = im[i3];
+                butterfly(r0, m0, r1, m1, 128 * j / h);
+                butterfly(r2, m2, r3, m3, 128 * j / h);
+                butterfly(r0, m0, r2, m2, 64 * j / h);
+                butterfly(r1, m1, r3, m3, 64 * (j + h) / h);
+                re[i0] = r0, re[i1] = r1, re[i2] = r2, re[i3] = r3;
+                im[i0] = m0, im[i1] = m1, im[i2] = m2, im[i3] = m3;
             }
-        }
-    }
-}
-
-// out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M.
-template <int M>
-inline void dct4(const int32_t* in, int32_t* out) {
-    constexpr int K = M / 2;
-    int32_t re[K], im[K];
-    for (int n = 0; n < K; ++n) {
-        const int r = bitReverse(n, log2Of(K));
-        rotateHalf(in[2 * n], in[M - 1 - 2 * n], 32 * (4 * n + 1) / M, re[r], im[r]);
-    }
-    fftHalving<K>(re, im);
-    out[0] = re[0];
-    out[M - 1] = wrapNeg(im[0]);
-    for (int m = 1; m < K; ++m) {
-        int32_t ur, ui;
-        rotateHalf(re[m], im[m], 128 * m / M, ur, ui);
-        out[2 * m] = wrapDouble(ur);
-        out[M - 1 - 2 * m] = wrapNeg(wrapDouble(ui));
-    }
-}
-
-// out(k) = sum in(n) cos(pi (2k+1) n / (2N)) / N (weight 1 on in(0)).
-template <int N>
-inline void dct3(const int32_t* in, int32_t* out) {
-    if constexpr (N == 2) {
-        const int32_t a = in[0] >> 1, b = mulHigh(in[1], cosPi128(32));
-        out[0] = a + b;
-        out[1] = a - b;
-    } else {
-        constexpr int H = N / 2;
-        int32_t even[H], odd[H], e[H], o[H];
-        for (int m = 0; m < H; ++m) {
-            even[m] = in[2 * m];
-            odd[m] = in[2 * m + 1];
-        }
-        dct3<H>(even, e);
-        dct4<H>(odd, o);
-        for (int k = 0; k < H; ++k) {
-            const int32_t a = e[k] >> 1, b = o[k] >> 1;
-            out[k] = a + b;
-            out[N - 1 - k] = a - b;
-        }
-    }
-}
-
-// out(j) = sum in(k * stride) cos(pi (2k+1) j / (2N)) / N.
-template <int N>
-inline void dct2(const int32_t* in, int32_t stride, int32_t* out) {
-    if constexpr (N == 2) {
-        const int32_t c = cosPi128(32);
-        out[0] = (in[0] >> 1) + (in[stride] >> 1);
-        out[1] = mulHigh(in[0], c) - mulHigh(in[stride], c);
-    } else {
-        constexpr int H = N / 2;
-        int32_t sum[H], diff[H], e[H], o[H];
-        for (int k = 0; k < H; ++k) {
-            const int32_t a = in[k * stride] >> 1, b = in[(N - 1 - k) * stride] >> 1;
-            sum[k] = a + b;
-            diff[k] = a - b;
-        }
-        dct2<H>(sum, 1, e);
-        dct4<H>(diff, o);
-        for (int j = 0; j < H; ++j) {
-            out[2 * j] = e[j];
-            out[2 * j + 1] = o[j];
         }
     }
 }
@@ -174,85 +143,256 @@ inline void dct2(const int32_t* in, int32_t stride, int32_t* out) {
 // a << S, saturated to the int32 range.
 template <int S>
 inline int32_t shiftLeftSat(int32_t a) {
-    const int32_t sign = a >> 31;
-    if ((a >> (31 - S)) != sign) return sign ^ INT32_MAX;
-    return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+    if constexpr (S == 0) {
+        return a;
+    } else {
+        const int32_t sign = a >> 31;
+        if ((a >> (31 - S)) != sign) return sign ^ INT32_MAX;
+        return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+    }
 }
 
-// The window sum, in units of 2^-13 output LSB, rounded and saturated; the
-// same as (2 sum + 8192) >> 14 without the doubling's overflow.
+// The transforms read in[n * is] and write output k at out[k * os]; S > 0
+// makes every final store a saturating left shift by S (the synthesis ring's
+// scale), and a ring order P stores output k at out[P::at(k * os)].
+struct Linear {
+    static constexpr int at(int i) { return i; }
+};
+
+// A synthesis slot in the ring: W(0), W(H-1) .. W(1) reversed, then W(H) ..
+// W(N-1), so that the window's two reads for output pair q, W(H - q) and
+// W(H + q), both walk forwards.
+template <int N>
+struct RingOrder {
+    static constexpr int at(int k) { return k == 0 || k >= N / 2 ? k : N / 2 - k; }
+};
+
+// out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M, output j at
+// out[P::at(o + j * os)].
+template <int M, int S, class P = Linear>
+inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
+    constexpr int K = M / 2;
+    int32_t re[K], im[K];
+#pragma GCC unroll 32
+    for (int n = 0; n < K; ++n) {
+        const int r = bitReverse(n, log2Of(K));
+        rotateHalf(in[2 * n * is], in[(M - 1 - 2 * n) * is], 32 * (4 * n + 1) / M, re[r], im[r]);
+    }
+    fftHalving<K>(re, im);
+    out[P::at(o)] = shiftLeftSat<S>(re[0]);
+    out[P::at(o + (M - 1) * os)] = shiftLeftSat<S>(wrapNeg(im[0]));
+#pragma GCC unroll 32
+    for (int m = 1; m < K; ++m) {
+        int32_t ur, ui;
+        rotateHalf(re[m], im[m], 128 * m / M, ur, ui);
+        // The rotation halved: double back, with the saturation when shifting.
+        int32_t& even = out[P::at(o + 2 * m * os)];
+        int32_t& odd = out[P::at(o + (M - 1 - 2 * m) * os)];
+        if constexpr (S == 0) {
+            even = wrapDouble(ur);
+            odd = wrapNeg(wrapDouble(ui));
+        } else {
+            even = shiftLeftSat<S + 1>(ur);
+            odd = shiftLeftSat<S + 1>(wrapNeg(ui));
+        }
+    }
+}
+
+// out(k * os) = sum in(n * is) cos(pi (2k+1) n / (2N)) / N (weight 1 on in(0)).
+template <int N>
+inline void dct3(const int32_t* __restrict in, int is, int32_t* __restrict out, int os) {
+    if constexpr (N == 2) {
+        const int32_t a = in[0] >> 1, b = mulHigh(in[is], cosPi128(32));
+        out[0] = a + b;
+        out[os] = a - b;
+    } else {
+        constexpr int H = N / 2;
+        // The odd half's transform lands reversed, so that each output pair
+        // (k, N-1-k) is a butterfly in place.
+        dct3<H>(in, 2 * is, out, os);
+        dct4<H, 0>(in + is, 2 * is, out, (N - 1) * os, -os);
+#pragma GCC unroll 32
+        for (int k = 0; k < H; ++k) {
+            const int32_t a = out[k * os] >> 1, b = out[(N - 1 - k) * os] >> 1;
+            out[k * os] = a + b;
+            out[(N - 1 - k) * os] = a - b;
+        }
+    }
+}
+
+// out[P::at(o + j * os)] = sum in(k * is) cos(pi (2k+1) j / (2N)) / N.
+template <int N, int S, class P>
+inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
+    if constexpr (N == 2) {
+        const int32_t c = cosPi128(32);
+        out[P::at(o)] = shiftLeftSat<S>((in[0] >> 1) + (in[is] >> 1));
+        out[P::at(o + os)] = shiftLeftSat<S>(mulHigh(in[0], c) - mulHigh(in[is], c));
+    } else {
+        constexpr int H = N / 2;
+        int32_t sum[H], diff[H];
+#pragma GCC unroll 32
+        for (int k = 0; k < H; ++k) {
+            const int32_t a = in[k * is] >> 1, b = in[(N - 1 - k) * is] >> 1;
+            sum[k] = a + b;
+            diff[k] = a - b;
+        }
+        dct2<H, S, P>(sum, 1, out, o, 2 * os);
+        dct4<H, S, P>(diff, 1, out, o + os, 2 * os);
+    }
+}
+
+// Window sums start at this, so that the shift below rounds: (sum + 4096) >> 13
+// is (2 sum + 8192) >> 14 without the doubling's overflow.
+constexpr int32_t kPcmRounding = 4096;
+
 inline int16_t pcmFromSum(int32_t sum) {
-    const int32_t v = (sum + 4096) >> 13;
+#if SBR_QMF_DSP_KERNELS
+    // Three saturating doublings and the high half: the same clamp of sum >> 13.
+    int32_t t = __qadd(sum, sum);
+    t = __qadd(t, t);
+    t = __qadd(t, t);
+    return static_cast<int16_t>(t >> 16);
+#else
+    const int32_t v = sum >> 13;
     return static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+#endif
 }
 
 // ---- Analysis ----
 
-// Folded value y(n) from the slot's newest sample x[0] (x[-m] = x(m)): sums
-// of (Q31 coefficient * sample) >> 16 taps, halved. `c` walks the window in
-// the generated order.
-inline int32_t foldOne(const int16_t* x, const int32_t*& c) {
-    int32_t acc = 0;
-    for (int j = 0; j < 5; ++j) acc = macLow(acc, c[j], x[-(64 * j + 48)]);
-    c += 5;
-    return acc >> 1;
-}
+constexpr int32_t kHistory = 32 * kRingSlots;
+constexpr int32_t kWork = kHistory + 32 * kSbrSlots;
 
-inline int32_t foldPair(const int16_t* x, int first, int second, const int32_t*& c) {
+// Window coefficients of fold value y(n) and y(32 - n): a_j(n), b_j(n).
+inline int32_t foldA(int j, int n) { return kSbrQmfAnalysisWindow[32 * j + n]; }
+inline int32_t foldB(int j, int n) { return kSbrQmfAnalysisWindow[32 * j + 16 + n]; }
+inline const int32_t* foldSixteenWindow() { return kSbrQmfAnalysisWindow + 160; }
+
+// y(16) = sum c(128j+64) x(64j+32) - c(128j) x(64j), x(m) = x[-m].
+inline int32_t foldSixteen(const int32_t* x) {
+    const int32_t* c = foldSixteenWindow();
     int32_t acc = 0;
+#pragma GCC unroll 5
     for (int j = 0; j < 5; ++j) {
-        acc = macLow(acc, c[0], x[-(64 * j + first)]);
-        acc = macLow(acc, c[1], x[-(64 * j + second)]);
-        c += 2;
+        acc = macLow(acc, c[2 * j], x[-(64 * j + 32)]);
+        acc = macLow(acc, c[2 * j + 1], x[-64 * j]);
     }
     return acc >> 1;
 }
 
-void analyseSlot(const int16_t* x, int32_t* column) {
-    int32_t y[32], X[32];
-    const int32_t* c = kSbrQmfAnalysisWindow;
-    y[0] = foldOne(x, c);
-    for (int n = 1; n < 16; ++n) y[n] = foldPair(x, 48 + n, 48 - n, c);
-    y[16] = foldPair(x, 32, 0, c);
-    for (int n = 17; n < 32; ++n) y[n] = foldPair(x, 48 - n, n - 16, c);
-    dct3<32>(y, X);
-    for (int k = 0; k < 32; ++k) column[k * kSbrQmfColumns] = X[k];
+#if SBR_QMF_DSP_KERNELS
+// Fold of one slot into y(0..31), x[-m] = x(m) with x[0] the newest sample:
+// sums of (Q31 coefficient * sample) >> 16 taps, halved. One coefficient pair
+// serves y(n) and y(32 - n).
+__attribute__((noinline)) void foldSlot(const int32_t* x, int32_t* y) {
+    int32_t acc = 0;
+#pragma GCC unroll 5
+    for (int j = 0; j < 5; ++j) acc = macLow(acc, foldA(j, 0), x[-(64 * j + 48)]);
+    y[0] = acc >> 1;
+    for (int n = 1; n < 16; ++n) {
+        const int32_t* up = x - (48 + n);
+        const int32_t* down = x - (48 - n);
+        int32_t lo = 0, hiPlus = 0, hiMinus = 0;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) {
+            const int32_t a = foldA(j, n), b = foldB(j, n);
+            lo = macLow(lo, a, up[-64 * j]);
+            lo = macLow(lo, b, down[-64 * j]);
+            hiPlus = macLow(hiPlus, b, up[-(224 - 64 * j)]);
+            hiMinus = macLow(hiMinus, a, down[-(224 - 64 * j)]);
+        }
+        y[n] = lo >> 1;
+        y[32 - n] = (hiPlus - hiMinus) >> 1;
+    }
+    y[16] = foldSixteen(x);
 }
+
+void analyseFrame(const int32_t* work, int32_t* matrix) {
+    for (int32_t i = 0; i < kSbrSlots; ++i) {
+        int32_t y[32];
+        foldSlot(work + kHistory + 32 * i + 31, y);
+        dct3<32>(y, 1, matrix + kSbrHistoryColumns + i, kSbrQmfColumns);
+    }
+}
+#else
+// The same fold over lanes n = 0..15. Every tap walks forwards in n: taps
+// x(m0 + n) read a time-reversed copy `rev` of the work buffer (rev[k] =
+// work[kWork - 1 - k]), taps x(m0 - n) the buffer itself. Lane 0 computes a
+// y(32) nobody reads.
+FX_VECTOR_CLONES void foldSlot(const int32_t* __restrict work, const int32_t* __restrict rev,
+                               int32_t newest, int32_t* __restrict y) {
+    const int32_t* fwd = work + newest;        // fwd[-m] = x(m)
+    const int32_t* back = rev + (kWork - 1 - newest); // back[m] = x(m)
+    int32_t lo[16], hi[16];
+    for (int n = 0; n < 16; ++n) {
+        int32_t l = 0, plus = 0, minus = 0;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) {
+            const int32_t a = foldA(j, n), b = foldB(j, n);
+            l += mulShift16(a, back[64 * j + 48 + n]) + mulShift16(b, fwd[-(64 * j + 48) + n]);
+            plus += mulShift16(b, back[272 - 64 * j + n]);
+            minus += mulShift16(a, fwd[-(272 - 64 * j) + n]);
+        }
+        lo[n] = l >> 1;
+        hi[n] = (plus - minus) >> 1;
+    }
+    for (int n = 0; n < 16; ++n) y[n] = lo[n];
+    for (int n = 1; n < 16; ++n) y[32 - n] = hi[n];
+    y[16] = foldSixteen(fwd);
+}
+
+void analyseFrame(const int32_t* work, int32_t* matrix) {
+    int32_t rev[kWork];
+    for (int32_t k = 0; k < kWork; ++k) rev[k] = work[kWork - 1 - k];
+    for (int32_t i = 0; i < kSbrSlots; ++i) {
+        int32_t y[32];
+        foldSlot(work, rev, kHistory + 32 * i + 31, y);
+        dct3<32>(y, 1, matrix + kSbrHistoryColumns + i, kSbrQmfColumns);
+    }
+}
+#endif
 
 // ---- Synthesis ----
 
+// Ring block of the slot of age a when the current slot is block p.
+inline int32_t ageBlock(int32_t p, int32_t a) { return p >= a ? p - a : p - a + kRingSlots; }
+
+#if SBR_QMF_DSP_KERNELS
 // One slot's N output samples from the ring, whose current slot is block Pos.
 template <int N, int Pos>
 void windowSlot(const int32_t* ring, int16_t* pcm, int32_t stride) {
     constexpr int H = N / 2;
     constexpr int kStep = 10 * (64 / N); // window words between output pairs
-    // Ring offset of the slot of age a.
     constexpr auto at = [](int a) { return ((Pos - a + kRingSlots) % kRingSlots) * N; };
     const uint32_t* w = kSbrQmfSynthesisWindow;
     {
-        int32_t acc0 = 0, accH = 0;
+        int32_t acc0 = kPcmRounding, accH = kPcmRounding;
+#pragma GCC unroll 5
         for (int j = 0; j < 5; ++j) {
-            acc0 = macLow(acc0, ring[at(2 * j) + H], w[2 * j]);
-            accH = macHigh(accH, ring[at(2 * j)], w[2 * j]);
-            acc0 = macLow(acc0, ring[at(2 * j + 1) + H], w[2 * j + 1]);
+            const uint32_t wa = w[2 * j], wb = w[2 * j + 1];
+            acc0 = macLow(acc0, ring[at(2 * j) + H], wa);
+            accH = macHigh(accH, ring[at(2 * j)], wa);
+            acc0 = macLow(acc0, ring[at(2 * j + 1) + H], wb);
         }
         pcm[0] = pcmFromSum(acc0);
         pcm[H * stride] = pcmFromSum(accH);
     }
-    for (int q = 1; q < H; ++q) {
+    int16_t* front = pcm + stride;
+    int16_t* back = pcm + (N - 1) * stride;
+    for (int q = 1; q < H; ++q, front += stride, back -= stride) {
         w += kStep;
-        const int32_t* a = ring + H - q;
-        const int32_t* b = ring + H + q;
-        int32_t acc0 = 0, acc1 = 0;
+        int32_t acc0 = kPcmRounding, acc1 = kPcmRounding;
+#pragma GCC unroll 5
         for (int j = 0; j < 5; ++j) {
-            const int32_t va = a[at(2 * j)], vb = b[at(2 * j + 1)];
-            acc0 = macLow(acc0, va, w[2 * j]);
-            acc1 = macHigh(acc1, va, w[2 * j]);
-            acc0 = macLow(acc0, vb, w[2 * j + 1]);
-            acc1 = macHigh(acc1, vb, w[2 * j + 1]);
+            const uint32_t wa = w[2 * j], wb = w[2 * j + 1];
+            const int32_t va = ring[at(2 * j) + q], vb = ring[at(2 * j + 1) + H + q];
+            acc0 = macLow(acc0, va, wa);
+            acc1 = macHigh(acc1, va, wa);
+            acc0 = macLow(acc0, vb, wb);
+            acc1 = macHigh(acc1, vb, wb);
         }
-        pcm[q * stride] = pcmFromSum(acc0);
-        pcm[(N - q) * stride] = pcmFromSum(acc1);
+        *front = pcmFromSum(acc0);
+        *back = pcmFromSum(acc1);
     }
 }
 
@@ -267,15 +407,59 @@ constexpr auto windowTable(std::integer_sequence<int, P...>) {
 }
 
 template <int N>
-void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t channels, uint8_t* pos) {
+void windowAt(const int32_t* ring, int32_t p, int16_t* pcm, int32_t stride) {
     static constexpr auto kWindows = windowTable<N>(std::make_integer_sequence<int, kRingSlots>());
+    kWindows.fn[p](ring, pcm, stride);
+}
+#else
+template <int N>
+const int16_t (*synthesisTaps())[5][N / 2] {
+    if constexpr (N == 64) return kSbrQmfSynthesisTaps64;
+    else return kSbrQmfSynthesisTaps32;
+}
+
+// The same window over lanes q = 0..N/2-1 (pairs q, N - q; lane 0 gives
+// output N/2), then output 0 and the strided stores.
+template <int N>
+FX_VECTOR_CLONES void windowAt(const int32_t* ring, int32_t p, int16_t* pcm, int32_t stride) {
+    constexpr int H = N / 2;
+    const int16_t (*t)[5][H] = synthesisTaps<N>();
+    const int32_t* slot[kRingSlots];
+    for (int a = 0; a < kRingSlots; ++a) slot[a] = ring + ageBlock(p, a) * N;
+    int16_t front[H], back[H];
+    for (int q = 0; q < H; ++q) {
+        int32_t acc0 = kPcmRounding, acc1 = kPcmRounding;
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) {
+            const int32_t va = slot[2 * j][q], vb = slot[2 * j + 1][H + q];
+            acc0 += mulShift16(va, t[0][j][q]) + mulShift16(vb, t[1][j][q]);
+            acc1 += mulShift16(va, t[2][j][q]) + mulShift16(vb, t[3][j][q]);
+        }
+        front[q] = pcmFromSum(acc0);
+        back[q] = pcmFromSum(acc1);
+    }
+    const uint32_t* w = kSbrQmfSynthesisWindow;
+    int32_t acc0 = kPcmRounding;
+    for (int j = 0; j < 5; ++j) {
+        acc0 = macLow(acc0, slot[2 * j][H], w[2 * j]);
+        acc0 = macLow(acc0, slot[2 * j + 1][H], w[2 * j + 1]);
+    }
+    pcm[0] = pcmFromSum(acc0);
+    pcm[H * stride] = back[0];
+    for (int q = 1; q < H; ++q) {
+        pcm[q * stride] = front[q];
+        pcm[(N - q) * stride] = back[q];
+    }
+}
+#endif
+
+template <int N>
+void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t channels, uint8_t* pos) {
     int32_t p = *pos < kRingSlots ? *pos : 0;
     for (int32_t i = 0; i < kSbrSlots; ++i) {
-        int32_t v[N];
-        dct2<N>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, v);
-        int32_t* block = ring + p * N;
-        for (int k = 0; k < N; ++k) block[k] = shiftLeftSat<log2Of(N) + 1>(v[k]);
-        kWindows.fn[p](ring, pcm + i * N * channels, channels);
+        // The transform's gain is 1/N; the ring holds twice its unscaled value.
+        dct2<N, log2Of(N) + 1, RingOrder<N>>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N, 0, 1);
+        windowAt<N>(ring, p, pcm + i * N * channels, channels);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
     *pos = static_cast<uint8_t>(p);
@@ -284,24 +468,22 @@ void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t chan
 } // namespace
 
 void SbrQmfAnalysis(SbrChannelState* s, const int16_t* pcm, int32_t* matrix, int32_t channels) {
-    constexpr int32_t kHistory = 32 * kRingSlots;
     int16_t* ring = s->analysisHistory;
     int32_t p = s->analysisPos < kRingSlots ? s->analysisPos : 0;
 
     // The history in time order, then the frame: no slot needs to wrap.
-    int16_t work[kHistory + 32 * kSbrSlots];
+    int32_t work[kWork];
     for (int32_t b = 0, r = p; b < kRingSlots; ++b, r = r + 1 == kRingSlots ? 0 : r + 1)
         for (int32_t j = 0; j < 32; ++j) work[32 * b + j] = ring[32 * r + j];
     for (int32_t t = 0; t < 32 * kSbrSlots; ++t) work[kHistory + t] = pcm[t * channels];
 
-    for (int32_t i = 0; i < kSbrSlots; ++i)
-        analyseSlot(work + kHistory + 32 * i + 31, matrix + kSbrHistoryColumns + i);
+    analyseFrame(work, matrix);
 
     // Each ring block ends up holding the last slot written at its position,
     // which for the last ten slots starts 22 positions on.
     p = (p + (kSbrSlots - kRingSlots)) % kRingSlots;
     for (int32_t i = kSbrSlots - kRingSlots; i < kSbrSlots; ++i) {
-        for (int32_t j = 0; j < 32; ++j) ring[32 * p + j] = work[kHistory + 32 * i + j];
+        for (int32_t j = 0; j < 32; ++j) ring[32 * p + j] = static_cast<int16_t>(work[kHistory + 32 * i + j]);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
     s->analysisPos = static_cast<uint8_t>(p);

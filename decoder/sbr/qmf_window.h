@@ -5,13 +5,17 @@
 
 #include <cstdint>
 
-inline constexpr int32_t kSbrQmfAnalysisTaps = 315;
+inline constexpr int32_t kSbrQmfAnalysisWords = 170;
 inline constexpr int32_t kSbrQmfSynthesisWords = 320;
 
 // Even window coefficients, Q31, in analysis kernel order, signs folded in.
-extern const int32_t kSbrQmfAnalysisWindow[kSbrQmfAnalysisTaps];
+extern const int32_t kSbrQmfAnalysisWindow[kSbrQmfAnalysisWords];
 // All 640 coefficients as Q15 pairs (low half, high half), ten words per
 // output pair q = 0..31.
 extern const uint32_t kSbrQmfSynthesisWindow[kSbrQmfSynthesisWords];
-// cos(pi k / 128) for k = 0..64, Q31.
-extern const int32_t kSbrQmfCos[65];
+// The same as Q15 rows [t][j][q] of N / 2 lanes: t0..t3 of output pair q and
+// tap j, signs folded in (lane 0 carries output N / 2 in t2 only).
+extern const int16_t kSbrQmfSynthesisTaps64[4][5][32];
+extern const int16_t kSbrQmfSynthesisTaps32[4][5][16];
+// cos(pi k / 128) for k = 0..128, Q31.
+extern const int32_t kSbrQmfCos[129];
