@@ -27,6 +27,7 @@ struct HeDecoderBlock {
     DecoderBlock core;
     SbrChannelState sbrChannels[kMaxChannels];
     SbrChannelBuffers sbrBuffers[kMaxChannels];
+    SbrParseSnapshot sbrSnapshot;
 };
 
 int32_t releaseInstance(AacDecoder* d) {
@@ -143,12 +144,18 @@ static_assert(kSbrMatrixWords <= kWorkBufferWords, "the QMF matrix lives in the 
 
 int32_t runFrameDriver(AacDecoder* d, FrameInfo* info) {
     int32_t* spectra = d->workBuffer;
+    // SBR payloads change their states while the block is parsed; a block
+    // that fails must not leave them changed.
+    const bool keepSbr = d->sbrEnabled && !d->probeOnly && d->sbrSnapshot != nullptr;
+    if (keepSbr) SbrSaveParseState(d->sbrChannel, d->sbrSnapshot);
     const int32_t decoded = parseRawDataBlock(d, info, spectra);
-    if (decoded < 0) return AAC_DEC_ERROR;
-    if (d->probeOnly) return decoded;
+    if (d->probeOnly) return decoded < 0 ? AAC_DEC_ERROR : decoded;
     // A channel pair (or dual mono) in a mono configuration has nowhere to go:
     // the caller's buffer holds one channel.
-    if (decoded > d->channels) return AAC_DEC_ERROR;
+    if (decoded < 0 || decoded > d->channels) {
+        if (keepSbr) SbrRestoreParseState(d->sbrChannel, d->sbrSnapshot);
+        return AAC_DEC_ERROR;
+    }
 
     int32_t* scratch = spectra + kMaxChannels * kSpectrumWords;
     int32_t written = 0;
@@ -200,6 +207,7 @@ int32_t AacDecCreateHe(AacDecoder** out) {
     for (int i = 0; i < kMaxChannels; ++i) SbrWireChannel(&b->sbrChannels[i], &b->sbrBuffers[i]);
     b->core.context.sbrChannel[0] = &b->sbrChannels[0];
     b->core.context.sbrChannel[1] = &b->sbrChannels[1];
+    b->core.context.sbrSnapshot = &b->sbrSnapshot;
     *out = &b->core.context;
     return AAC_DEC_OK;
 }

@@ -114,6 +114,7 @@ struct AacDecoder {
     int32_t outputFrameLength;   // per channel: 1024 or 2048
     uint8_t sbrEnabled;
     SbrChannelState* sbrChannel[kMaxChannels];
+    SbrParseSnapshot* sbrSnapshot; // the SBR states before the block being decoded
     int32_t adtsMode;            // 1 once the first frame began with a sync word
     uint8_t drcProgRefLevel;     // last prog_ref_level transmitted; 0 before any
 };

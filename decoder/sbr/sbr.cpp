@@ -65,6 +65,22 @@ void SbrResetChannel(SbrChannelState* s) {
     }
 }
 
+void SbrSaveParseState(SbrChannelState* const channels[2], SbrParseSnapshot* snapshot) {
+    for (int i = 0; i < 2; ++i) {
+        snapshot->states[i] = *channels[i];
+        std::memcpy(snapshot->prevEnvelope[i], channels[i]->prevEnvelope, sizeof(snapshot->prevEnvelope[i]));
+        std::memcpy(snapshot->prevNoise[i], channels[i]->prevNoise, sizeof(snapshot->prevNoise[i]));
+    }
+}
+
+void SbrRestoreParseState(SbrChannelState* const channels[2], const SbrParseSnapshot* snapshot) {
+    for (int i = 0; i < 2; ++i) {
+        *channels[i] = snapshot->states[i];
+        std::memcpy(channels[i]->prevEnvelope, snapshot->prevEnvelope[i], sizeof(snapshot->prevEnvelope[i]));
+        std::memcpy(channels[i]->prevNoise, snapshot->prevNoise[i], sizeof(snapshot->prevNoise[i]));
+    }
+}
+
 void SbrInitFrame(SbrFrameData* f, int32_t channel) {
     std::memset(f, 0, sizeof(*f));
     f->channelIndex = static_cast<uint8_t>(channel);

@@ -120,6 +120,17 @@ int32_t SbrResetChannels(SbrChannelState* const channels[2]);
 // Reset values of one state (the probe's parse-only state too).
 void SbrResetChannel(SbrChannelState* s);
 
+// What parsing a payload may change in a pair of states: kept before a raw
+// data block and put back when the block fails, so that a failed decode
+// leaves the SBR states as they were.
+struct SbrParseSnapshot {
+    SbrChannelState states[2];
+    int32_t prevEnvelope[2][kSbrMaxBands];
+    int32_t prevNoise[2][kSbrMaxNoiseBands];
+};
+void SbrSaveParseState(SbrChannelState* const channels[2], SbrParseSnapshot* snapshot);
+void SbrRestoreParseState(SbrChannelState* const channels[2], const SbrParseSnapshot* snapshot);
+
 // A frame record with no data and a single envelope over the frame: every
 // block starts from it, whatever the last block left.
 void SbrInitFrame(SbrFrameData* f, int32_t channel);

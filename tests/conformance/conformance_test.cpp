@@ -404,3 +404,44 @@ TEST(HeDownsampled, MatchesDualRateBelowTheCoreNyquistFrequency) {
 }
 
 } // namespace
+
+namespace {
+
+// Raw access units of an HE stream, each first offered cut short (the
+// decode fails) and then whole: the PCM equals that of whole units only,
+// so a failed decode leaves the SBR states as they were.
+TEST(HeFailedDecode, LeavesTheSbrStatesAsTheyWere) {
+    StreamInput in;
+    std::string error;
+    ASSERT_TRUE(loadStreamInput(kData + "/he_fdk_48000_st.plain.idx", &in, &error)) << error;
+    DecodedAudio clean;
+    ASSERT_TRUE(decodeWithApi(in, DecodeOptions{}, &clean, &error)) << error;
+
+    AacStreamConfig cfg{};
+    int32_t bytes = static_cast<int32_t>(in.asc.size());
+    ASSERT_EQ(AacDecParseConfigProbe(in.asc.data(), &bytes, &cfg, 0, in.bytes.data(),
+                                     static_cast<int32_t>(in.unitSizes[0])),
+              AAC_DEC_OK);
+    AacDecoder* d = nullptr;
+    ASSERT_EQ(AacDecCreateHe(&d), AAC_DEC_OK);
+    ASSERT_EQ(AacDecInit(d, &cfg), AAC_DEC_OK);
+    std::vector<int16_t> pcm, frame(static_cast<size_t>(cfg.outputBytesPerFrame / 2));
+    size_t offset = 0;
+    int failed = 0;
+    for (size_t u = 0; u < in.unitSizes.size(); ++u) {
+        const int32_t size = static_cast<int32_t>(in.unitSizes[u]);
+        for (int32_t cut : {size * 2 / 3, size - 1}) {
+            int32_t n = cut, out = cfg.outputBytesPerFrame;
+            if (AacDecDecodeFrame(d, in.bytes.data() + offset, &n, frame.data(), &out) != AAC_DEC_OK) ++failed;
+        }
+        int32_t n = size, out = cfg.outputBytesPerFrame;
+        ASSERT_EQ(AacDecDecodeFrame(d, in.bytes.data() + offset, &n, frame.data(), &out), AAC_DEC_OK) << u;
+        pcm.insert(pcm.end(), frame.begin(), frame.begin() + out / 2);
+        offset += static_cast<size_t>(size);
+    }
+    AacDecDestroy(d);
+    EXPECT_GT(failed, static_cast<int>(in.unitSizes.size()));
+    EXPECT_TRUE(pcm == clean.pcm);
+}
+
+} // namespace
