@@ -1,6 +1,7 @@
 #include "wav.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -37,14 +38,18 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& pcm, int32_t 
     put32(&h, dataBytes);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
-    // Little-endian whatever the host.
-    const size_t headerBytes = h.size();
-    h.resize(headerBytes + pcm.size() * 2);
-    for (size_t i = 0; i < pcm.size(); ++i) {
-        h[headerBytes + 2 * i] = static_cast<uint8_t>(pcm[i]);
-        h[headerBytes + 2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) >> 8);
+    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
+    if constexpr (std::endian::native == std::endian::little) {
+        // The samples are already in the file's byte order: one block.
+        ok = ok && std::fwrite(pcm.data(), 2, pcm.size(), f) == pcm.size();
+    } else {
+        std::vector<uint8_t> data(pcm.size() * 2);
+        for (size_t i = 0; i < pcm.size(); ++i) {
+            data[2 * i] = static_cast<uint8_t>(pcm[i]);
+            data[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) >> 8);
+        }
+        ok = ok && std::fwrite(data.data(), 1, data.size(), f) == data.size();
     }
-    const bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
     return std::fclose(f) == 0 && ok;
 }
 
