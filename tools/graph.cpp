@@ -45,6 +45,7 @@ HRESULT YuvSourcePin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPE
 HRESULT YuvSourcePin::Notify(IBaseFilter*, Quality q) {
     if (q.Late > 0) {
         ++source_->late_;
+        std::lock_guard<std::mutex> g(source_->lateLock_);
         source_->lastLate_ = q.Late;
     }
     return S_OK;

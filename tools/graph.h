@@ -46,7 +46,10 @@ public:
     HRESULT DeliverEndFlush() { return pin_.DeliverEndFlush(); }
 
     LONG LateNotifications() const { return late_; }
-    REFERENCE_TIME LastLate() const { return lastLate_; }
+    REFERENCE_TIME LastLate() {
+        std::lock_guard<std::mutex> g(lateLock_);
+        return lastLate_;
+    }
 
 private:
     friend class YuvSourcePin;
@@ -55,7 +58,9 @@ private:
     LONG width_, height_, bufferBytes_;
     GUID subtype_;
     std::atomic<LONG> late_{0};
-    std::atomic<REFERENCE_TIME> lastLate_{0};
+    // A 64-bit atomic would need libatomic on the target's CPU.
+    std::mutex lateLock_;
+    REFERENCE_TIME lastLate_ = 0;
 };
 
 struct GraphEvent {
