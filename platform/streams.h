@@ -59,6 +59,16 @@ public:
 protected:
     std::atomic<LONG> m_cRef{0};
 private:
+    // The object's own IUnknown: the non-delegating methods under the
+    // IUnknown names.
+    struct Inner final : IUnknown {
+        explicit Inner(CUnknown* s) : self(s) {}
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return self->NonDelegatingQueryInterface(riid, ppv); }
+        STDMETHOD_(ULONG, AddRef)() override { return self->NonDelegatingAddRef(); }
+        STDMETHOD_(ULONG, Release)() override { return self->NonDelegatingRelease(); }
+        CUnknown* self;
+    };
+    Inner inner_;
     LPUNKNOWN owner_;
 };
 
@@ -208,7 +218,8 @@ public:
     BOOL IsStopped();
     IFilterGraph* GetFilterGraph() { return m_pGraph; }
 protected:
-    FILTER_STATE m_State = State_Stopped;
+    // Read without the lock by the window thread.
+    std::atomic<FILTER_STATE> m_State{State_Stopped};
     IReferenceClock* m_pClock = nullptr;
     REFERENCE_TIME m_tStart = 0;
     CLSID m_clsid;
@@ -427,6 +438,7 @@ protected:
     IMediaSample* m_pMediaSample = nullptr;
     HANDLE m_RenderEvent;    // the clock's advise
     HANDLE m_ThreadSignal;   // state changes and flushes
+    bool m_bReady = false; // a sample is held and, when paused, shown
     bool m_bEOS = false;
     bool m_bEOSDelivered = false;
     bool m_bAbort = false;
@@ -490,9 +502,6 @@ public:
     // 16-bit displays have no palette to realise.
     HRESULT RealizePalette(HWND hwnd, BOOL foreground);
     BOOL HasPalette() const { return FALSE; }
-private:
-    CBaseFilter* m_pFilter;
-    CCritSec* m_pLock;
 };
 
 // Keeps the source and target rectangles and the drawing context.

@@ -11,8 +11,7 @@ std::atomic<LONG> gObjects{0};
 
 // Objects.
 
-CUnknown::CUnknown(LPCWSTR, LPUNKNOWN outer)
-    : owner_(outer ? outer : reinterpret_cast<LPUNKNOWN>(static_cast<INonDelegatingUnknown*>(this))) {
+CUnknown::CUnknown(LPCWSTR, LPUNKNOWN outer) : inner_(this), owner_(outer ? outer : &inner_) {
     ++gObjects;
 }
 
@@ -23,8 +22,7 @@ LONG CUnknown::ObjectsActive() { return gObjects.load(); }
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown) {
-        // The non-delegating side is this object's own IUnknown.
-        *ppv = reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this));
+        *ppv = static_cast<IUnknown*>(&inner_);
         NonDelegatingAddRef();
         return S_OK;
     }

@@ -210,7 +210,7 @@ HRESULT CBaseRenderer::Pause() {
     WakeStreamingThread();
     CAutoLock r(&m_RendererLock);
     // The pause completes with the first sample or the end of the stream.
-    if (InputPin()->IsConnected() && m_pMediaSample == nullptr && !m_bEOS) return S_FALSE;
+    if (InputPin()->IsConnected() && !m_bReady && !m_bEOS) return S_FALSE;
     return S_OK;
 }
 
@@ -236,7 +236,7 @@ HRESULT CBaseRenderer::GetState(DWORD msTimeout, FILTER_STATE* state) {
             CAutoLock lock(&m_InterfaceLock);
             *state = m_State;
             CAutoLock r(&m_RendererLock);
-            if (m_State != State_Paused || !InputPin()->IsConnected() || m_pMediaSample != nullptr || m_bEOS)
+            if (m_State != State_Paused || !InputPin()->IsConnected() || m_bReady || m_bEOS)
                 return S_OK;
         }
         if (msTimeout == 0 || static_cast<int32_t>(GetTickCount() - deadline) >= 0) return VFW_S_STATE_INTERMEDIATE;
@@ -275,6 +275,11 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
     if (firstWhilePaused) {
         PrepareRender();
         OnReceiveFirstSample(sample);
+    }
+    {
+        // The pause completes once the poster frame is up.
+        CAutoLock r(&m_RendererLock);
+        m_bReady = true;
     }
 
     bool drawn = false;
@@ -345,6 +350,7 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
         m_bLastEndValid = true;
     }
     m_pMediaSample = nullptr;
+    m_bReady = false;
     sample->Release();
     return S_OK;
 }

@@ -46,7 +46,7 @@ CImageDisplay::CImageDisplay() : m_Display() {
 
 HRESULT CImageDisplay::NotifyMediaType(const CMediaType* mt) { return mt == nullptr ? E_POINTER : S_OK; }
 
-CImagePalette::CImagePalette(CBaseFilter* filter, CCritSec* lock) : m_pFilter(filter), m_pLock(lock) {}
+CImagePalette::CImagePalette(CBaseFilter*, CCritSec*) {}
 HRESULT CImagePalette::RemovePalette() { return S_OK; }
 HRESULT CImagePalette::PreparePalette(const CMediaType* mt) { return mt == nullptr ? E_POINTER : S_FALSE; }
 HRESULT CImagePalette::RealizePalette(HWND, BOOL) { return S_OK; }

@@ -69,8 +69,9 @@ HRESULT VideoRendererFilter::PaintSample(IMediaSample* sample) {
 
     BYTE* data = nullptr;
     sample->GetPointer(&data);
-    sample->GetSize();
-    if (data == nullptr) return S_OK;
+    // A buffer shorter than one frame (a foreign allocator's) would be
+    // read past its end: it is not painted.
+    if (data == nullptr || sample->GetSize() < videoWidth * videoHeight + (videoWidth * videoHeight) / 2) return S_OK;
     const FrameRecord source = describe(data, videoWidth, videoHeight);
 
     DEVMODEW mode{};

@@ -151,8 +151,8 @@ HRESULT VideoRendererFilter::SetMediaType(const CMediaType* mt) {
         if (fitWidth & 1) ++fitWidth;
         if (fitHeight & 1) ++fitHeight;
         aspectRatio = static_cast<double>(W) / static_cast<double>(H);
+        rotationDegrees = readTrayRotation();
     }
-    rotationDegrees = readTrayRotation();
     return S_OK;
 }
 

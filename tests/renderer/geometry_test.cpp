@@ -172,6 +172,20 @@ TEST(OddSizes, OddVideoSourceWindowIsMadeEvenUpward) {
     EXPECT_TRUE(l.srcW == 176 && l.srcH == 144);
 }
 
+TEST(ShortSample, BufferShorterThanAFrameIsNotPainted) {
+    ScreenEnv screen("240x320", "0");
+    RendererRig rig;
+    ASSERT_EQ(rig.Connect(176, 144), S_OK);
+    rig.Place(0, 0, 240, 196);
+    rig.Fill(kMarker);
+    auto frame = QuadrantFrame(176, 144);
+    frame.resize(frame.size() - 1);
+    rig.Paint(frame);
+    int w = 0;
+    const auto px = rig.Surface(&w);
+    EXPECT_EQ(Mismatches(px, w, RECT{0, 0, 240, 196}, kMarker), 0);
+}
+
 TEST(WindowLargerThanScreen, IsNotPainted) {
     ScreenEnv screen("240x320", "0");
     RendererRig rig;

@@ -13,7 +13,10 @@ const CLSID kClsid = {0x90A0ACB7, 0x6A89, 0x46C8, {0xBB, 0x4D, 0x38, 0x99, 0xFF,
 
 class Module {
 public:
-    Module() : handle_(LoadLibraryW(std::wstring(VISTAREND_MODULE, VISTAREND_MODULE + sizeof VISTAREND_MODULE - 1).c_str())) {}
+    Module() {
+        const std::string path = VISTAREND_MODULE;
+        handle_ = LoadLibraryW(std::wstring(path.begin(), path.end()).c_str());
+    }
     ~Module() {
         if (handle_) FreeLibrary(handle_);
     }
