@@ -63,3 +63,27 @@ HRESULT SaveWindowPng(HWND hwnd, const char* path) {
     if (!CopyWindowSurface(hwnd, &pixels, &w, &h)) return E_INVALIDARG;
     return SavePixelsPng(pixels, w, h, path);
 }
+
+HRESULT LoadPngRgb(const char* path, std::vector<uint8_t>* rgb, int* width, int* height) {
+    if (path == nullptr || rgb == nullptr || width == nullptr || height == nullptr) return E_POINTER;
+#ifdef SONADEC_HAVE_PNG
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path)) return E_FAIL;
+    image.format = PNG_FORMAT_RGB;
+    if (image.width > 8192 || image.height > 8192) {
+        png_image_free(&image);
+        return E_FAIL;
+    }
+    rgb->resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr)) {
+        png_image_free(&image);
+        return E_FAIL;
+    }
+    *width = static_cast<int>(image.width);
+    *height = static_cast<int>(image.height);
+    return S_OK;
+#else
+    return E_NOTIMPL;
+#endif
+}

@@ -20,7 +20,7 @@ const CLSID kRenderer = {0x90A0ACB7, 0x6A89, 0x46C8, {0xBB, 0x4D, 0x38, 0x99, 0x
 struct Options {
     std::string y4m, yv12, module = VISTAREND_DEFAULT_MODULE, png;
     int width = 0, height = 0, frames = 0, fps = 25, every = 1, rotation = -1;
-    bool pattern = false, haveWindow = false, haveDest = false;
+    bool pattern = false, haveWindow = false, haveDest = false, live = false;
     LONG window[4] = {0, 0, 0, 0}, dest[4] = {0, 0, 0, 0};
 };
 
@@ -36,6 +36,7 @@ void usage() {
                  "  --rotation DEG        the renderer's SetRotation property\n"
                  "  --png PREFIX          write PREFIX-NNNN.png of the window after frames shown\n"
                  "  --every K             only every K-th frame (default 1)\n"
+                 "  --live                show the window in an X11 window (needs DISPLAY)\n"
                  "  --module PATH         the renderer module to register and use\n");
 }
 
@@ -77,6 +78,7 @@ bool parse(int argc, char** argv, Options* o) {
         else if (a == "--rotation" && need()) o->rotation = std::atoi(v);
         else if (a == "--png" && need()) o->png = v;
         else if (a == "--module" && need()) o->module = v;
+        else if (a == "--live") o->live = true;
         else return false;
     }
     const int inputs = (o->y4m.empty() ? 0 : 1) + (o->yv12.empty() ? 0 : 1) + (o->pattern ? 1 : 0);
@@ -305,6 +307,10 @@ int main(int argc, char** argv) {
                     std::fprintf(stderr, "rotation %d refused; playing at the registry's\n", o.rotation);
             }
             HWND hwnd = FindWindowW(L"ParvixVideoRenderer", nullptr);
+            X11Presenter* live = o.live ? OpenX11Presenter(hwnd, "vistarend-play") : nullptr;
+            if (o.live && live == nullptr)
+                std::fprintf(stderr, "no live window: %s\n",
+                             X11PresenterAvailable() ? "DISPLAY names no display" : "this build has no X11");
             HRESULT init = S_OK;
             auto* clock = new CSystemClock(L"system clock", nullptr, &init);
             clock->AddRef();
@@ -320,6 +326,7 @@ int main(int argc, char** argv) {
             while ((o.frames <= 0 || n < o.frames) && reader->next(&frame)) {
                 const REFERENCE_TIME start = n * duration, end = start + duration;
                 if (source->DeliverFrame(frame.data(), start, end) != S_OK) ++refused;
+                if (live != nullptr) PresentX11(live);
                 if (!o.png.empty() && n % o.every == 0) {
                     char name[32];
                     std::snprintf(name, sizeof name, "-%04d.png", n);
@@ -337,6 +344,7 @@ int main(int argc, char** argv) {
                         n, shown, static_cast<long>(source->LateNotifications()), dropped + refused);
             graph.SetClock(nullptr);
             clock->Release();
+            CloseX11Presenter(live);
         }
         quality->Release();
         bag->Release();
