@@ -583,13 +583,19 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
         const LONG scan = bottomUp ? ySrc + (h - 1 - j) : ySrc + j;
         if (scan < static_cast<LONG>(startScan) || scan >= static_cast<LONG>(lastScan)) continue;
         const uint16_t* row = src + static_cast<size_t>(scan - static_cast<LONG>(startScan)) * rowPixels;
-        for (LONG i = 0; i < wd; ++i) {
-            const LONG dx = xDest + i, sx = xSrc + i;
-            if (dx < 0 || dx >= w->width || sx < 0 || sx >= dibW) continue;
-            uint16_t p = row[sx];
+        // The part of the row inside both the window and the DIB.
+        const LONG i0 = std::max<LONG>({0, -xDest, -xSrc});
+        const LONG i1 = std::min<LONG>({wd, w->width - xDest, dibW - xSrc});
+        if (i0 >= i1) continue;
+        uint16_t* out = w->surface.data() + static_cast<size_t>(dy) * static_cast<size_t>(w->width);
+        if (is565) {
+            std::memcpy(out + xDest + i0, row + xSrc + i0, static_cast<size_t>(i1 - i0) * sizeof(uint16_t));
+            continue;
+        }
+        for (LONG i = i0; i < i1; ++i) {
+            const uint16_t p = row[xSrc + i];
             // 555 pixels widen their green to six bits.
-            if (!is565) p = static_cast<uint16_t>(((p & 0x7FE0) << 1) | ((p >> 4) & 0x20) | (p & 0x1F));
-            w->surface[static_cast<size_t>(dy) * static_cast<size_t>(w->width) + static_cast<size_t>(dx)] = p;
+            out[xDest + i] = static_cast<uint16_t>(((p & 0x7FE0) << 1) | ((p >> 4) & 0x20) | (p & 0x1F));
         }
     }
     return static_cast<int>(lastScan - startScan);
