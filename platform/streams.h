@@ -226,7 +226,8 @@ protected:
     CCritSec* m_pLock;
     std::wstring m_pName;
     IFilterGraph* m_pGraph = nullptr;
-    IMediaEventSink* m_pSink = nullptr;
+    // Read by timer callbacks as well.
+    std::atomic<IMediaEventSink*> m_pSink{nullptr};
 };
 
 class CBasePin : public CUnknown, public IPin, public IQualityControl {

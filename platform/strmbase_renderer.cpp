@@ -239,7 +239,8 @@ HRESULT CBaseRenderer::GetState(DWORD msTimeout, FILTER_STATE* state) {
             if (m_State != State_Paused || !InputPin()->IsConnected() || m_bReady || m_bEOS)
                 return S_OK;
         }
-        if (msTimeout == 0 || static_cast<int32_t>(GetTickCount() - deadline) >= 0) return VFW_S_STATE_INTERMEDIATE;
+        if (msTimeout == 0 || (msTimeout != INFINITE && static_cast<int32_t>(GetTickCount() - deadline) >= 0))
+            return VFW_S_STATE_INTERMEDIATE;
         Sleep(1);
     }
 }

@@ -1,6 +1,7 @@
 // Windows, their messages and the GDI calls on a window's pixel surface.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,8 +13,13 @@
 
 namespace {
 
+std::atomic<bool> gSentHandled{false};
+
 LRESULT recordThread(HWND, UINT msg, WPARAM wParam, LPARAM) {
-    if (msg == WM_USER) *reinterpret_cast<std::thread::id*>(wParam) = std::this_thread::get_id();
+    if (msg == WM_USER) {
+        *reinterpret_cast<std::thread::id*>(wParam) = std::this_thread::get_id();
+        gSentHandled = true;
+    }
     return msg == WM_USER + 1 ? 42 : 0;
 }
 
@@ -166,11 +172,12 @@ TEST_F(Surface, StaleDcPaintsNothing) {
 TEST_F(Surface, SentMessageRunsOnTheOwnerThread) {
     make(1, 1);
     std::thread::id ran;
+    gSentHandled = false;
     std::thread sender([&] { SendMessageW(hwnd, WM_USER, reinterpret_cast<WPARAM>(&ran), 0); });
     MSG msg;
     // The owner's loop delivers the sent message; a posted one ends it.
     std::thread poster([&] {
-        while (ran == std::thread::id()) std::this_thread::yield();
+        while (!gSentHandled) std::this_thread::yield();
         PostMessageW(hwnd, WM_USER + 2, 0, 0);
     });
     while (GetMessageW(&msg, nullptr, 0, 0) && msg.message != WM_USER + 2) DispatchMessageW(&msg);

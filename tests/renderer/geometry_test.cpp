@@ -109,6 +109,36 @@ TEST_F(Windowed, QuarterTurnSwapsTheOutputAndThePosition) {
     EXPECT_TRUE(l.rotationCode == 1 && l.outW == 80 && l.outH == 100 && l.posX == 20 && l.posY == 10);
 }
 
+// 300 x 400 in 280 x 300: the fitted picture, 224 x 300 at (28, 0), leaves
+// black bands at the sides, filled with the first frame only.
+class WindowedBands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(rig.Connect(300, 400), S_OK);
+        rig.Place(0, 0, 280, 300);
+        rig.Fill(kMarker);
+        rig.Paint(QuadrantFrame(300, 400));
+    }
+    ScreenEnv screen{"240x320", "0"};
+    RendererRig rig;
+};
+
+TEST_F(WindowedBands, PictureIsCentredAtFittedSize) {
+    int w = 0;
+    const auto px = rig.Surface(&w);
+    EXPECT_EQ(Mismatches(px, w, RECT{0, 0, 28, 300}, kBlack) + Mismatches(px, w, RECT{28, 0, 252, 300}, kWhite) +
+                  Mismatches(px, w, RECT{252, 0, 280, 300}, kBlack),
+              0);
+}
+
+TEST_F(WindowedBands, SecondFrameDoesNotFillAgain) {
+    rig.Fill(kMarker);
+    rig.Paint(QuadrantFrame(300, 400));
+    int w = 0;
+    const auto px = rig.Surface(&w);
+    EXPECT_EQ(Mismatches(px, w, RECT{0, 0, 28, 300}, kMarker), 0);
+}
+
 // 320 x 240 in 240 x 196: dW 261 made 260, dL -10, cropped at (10, 0).
 TEST(WindowedCrop, VideoLargerThanTheWindowIsCroppedNotScaled) {
     ScreenEnv screen("240x320", "0");

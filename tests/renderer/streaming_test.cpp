@@ -126,6 +126,13 @@ TEST_F(Streaming, PauseIsIntermediateUntilTheFirstSample) {
     EXPECT_EQ(rig.base->GetState(0, &state), VFW_S_STATE_INTERMEDIATE);
 }
 
+TEST_F(Streaming, GetStateWithoutTimeLimitWaitsForThePosterFrame) {
+    rig.graph.Pause();
+    stream({0});
+    FILTER_STATE state;
+    EXPECT_EQ(rig.base->GetState(INFINITE, &state), S_OK);
+}
+
 TEST_F(Streaming, PausedHoldsTheSampleWithoutDrawingIt) {
     rig.graph.Pause();
     stream({0});
