@@ -216,6 +216,36 @@ TEST(ShortSample, BufferShorterThanAFrameIsNotPainted) {
     EXPECT_EQ(Mismatches(px, w, RECT{0, 0, 240, 196}, kMarker), 0);
 }
 
+// Extreme but accepted formats paint, or refuse to, without touching memory
+// outside the frame and the work buffers (the sanitizer builds check).
+class ExtremeSizes : public ::testing::TestWithParam<std::pair<LONG, LONG>> {};
+
+TEST_P(ExtremeSizes, PaintInEveryModeStaysInBounds) {
+    const auto [w, h] = GetParam();
+    ScreenEnv screen("240x320", "0");
+    RendererRig rig;
+    ASSERT_EQ(rig.Connect(w, h), S_OK);
+    const std::vector<BYTE> frame(static_cast<size_t>(w * h + (w * h) / 2), 200);
+    // Every painted layout keeps within the 320 x 240 work buffers.
+    int outside = 0;
+    for (ULONG degrees : {0u, 90u, 180u, 270u}) {
+        rig.SetRotation(degrees);
+        for (const RECT& win : {RECT{0, 0, 240, 320}, RECT{0, 0, 200, 150}, RECT{0, 0, 30, 500}}) {
+            rig.Place(win.left, win.top, win.right, win.bottom);
+            rig.Paint(frame);
+            const PaintLayout l = rig.filter->LastLayout();
+            if (l.painted && (static_cast<int64_t>(l.outW) * l.outH > 76800 ||
+                              (l.scaled && static_cast<int64_t>(l.tW) * l.tH > 76800)))
+                ++outside;
+        }
+    }
+    EXPECT_EQ(outside, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, ExtremeSizes,
+                         ::testing::Values(std::make_pair(1, 1), std::make_pair(1, 2), std::make_pair(2, 1),
+                                           std::make_pair(3, 3), std::make_pair(4096, 2), std::make_pair(2, 4096)));
+
 TEST(WindowLargerThanScreen, IsNotPainted) {
     ScreenEnv screen("240x320", "0");
     RendererRig rig;
