@@ -27,6 +27,7 @@ typedef DWORD* LPDWORD;
 typedef void* LPVOID;
 typedef void* HMODULE;
 typedef void* HINSTANCE;
+typedef uintptr_t DWORD_PTR;
 
 #ifndef TRUE
 #define TRUE 1
@@ -126,3 +127,36 @@ HMODULE LoadLibraryW(LPCWSTR path);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL FreeLibrary(HMODULE module);
 #define LoadLibrary LoadLibraryW
+
+// Kernel objects: events and threads. Handles of events are closed with
+// CloseHandle.
+typedef void* HANDLE;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define MAXIMUM_WAIT_OBJECTS 64
+HANDLE CreateEventW(LPVOID security, BOOL manualReset, BOOL initialState, LPCWSTR name);
+#define CreateEvent CreateEventW
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+BOOL CloseHandle(HANDLE object);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds);
+void Sleep(DWORD milliseconds);
+// Milliseconds since the process's clock started.
+DWORD GetTickCount();
+
+// Thread priorities of the platform: 0 is the highest, 255 the lowest; a
+// new thread runs at 251 (normal). Only the calling thread's own pseudo
+// handle is served.
+HANDLE GetCurrentThread();
+DWORD GetCurrentThreadId();
+BOOL CeSetThreadPriority(HANDLE thread, int priority);
+int CeGetThreadPriority(HANDLE thread);
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
+
+// The debugger's output; here the process's standard error.
+void OutputDebugStringW(LPCWSTR text);
+#define OutputDebugString OutputDebugStringW

@@ -7,7 +7,8 @@
 #  4. the benchmark streams and the public test streams decoded by the CLI on
 #     ARM and on x86-64 (preset default): the PCM must be byte-identical, as
 #     the arithmetic is exact;
-#  5. instruction counts per second of audio (tools/arm_insn_count.sh).
+#  5. instruction counts per second of audio (tools/arm_insn_count.sh) and
+#     per painted video frame (tools/arm_paint_insn_count.sh).
 # Installs what is missing when run as root, otherwise prints the apt-get line.
 # Environment: ARM_CHECK_STRICT_DIVISION=1 also fails on division calls not
 # reviewed in tools/arm_division_review.txt; ARM_CHECK_JOBS (default 2).
@@ -120,6 +121,12 @@ step_done
 step "Instructions per second of audio (qemu-arm)"
 if ! tools/arm_insn_count.sh --no-build; then
     failed+=("instruction count")
+fi
+step_done
+
+step "Renderer instructions per frame (qemu-arm)"
+if ! tools/arm_paint_insn_count.sh --no-build; then
+    failed+=("renderer instruction count")
 fi
 step_done
 
