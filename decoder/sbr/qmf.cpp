@@ -152,9 +152,17 @@ inline int32_t shiftLeftSat(int32_t a) {
     }
 }
 
+// a << S, saturated unless the caller knows it fits (Sat false).
+template <int S, bool Sat>
+inline int32_t shiftOut(int32_t a) {
+    if constexpr (Sat) return shiftLeftSat<S>(a);
+    else return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+}
+
 // The transforms read in[n * is] and write output k at out[k * os]; S > 0
-// makes every final store a saturating left shift by S (the synthesis ring's
-// scale), and a ring order P stores output k at out[P::at(k * os)].
+// makes every final store a left shift by S (the synthesis ring's scale),
+// saturating when Sat, and a ring order P stores output k at
+// out[P::at(k * os)].
 struct Linear {
     static constexpr int at(int i) { return i; }
 };
@@ -169,7 +177,7 @@ struct RingOrder {
 
 // out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M, output j at
 // out[P::at(o + j * os)].
-template <int M, int S, class P = Linear>
+template <int M, int S, class P = Linear, bool Sat = true>
 inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
     constexpr int K = M / 2;
     int32_t re[K], im[K];
@@ -179,8 +187,8 @@ inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, 
         rotateHalf(in[2 * n * is], in[(M - 1 - 2 * n) * is], 32 * (4 * n + 1) / M, re[r], im[r]);
     }
     fftHalving<K>(re, im);
-    out[P::at(o)] = shiftLeftSat<S>(re[0]);
-    out[P::at(o + (M - 1) * os)] = shiftLeftSat<S>(wrapNeg(im[0]));
+    out[P::at(o)] = shiftOut<S, Sat>(re[0]);
+    out[P::at(o + (M - 1) * os)] = shiftOut<S, Sat>(wrapNeg(im[0]));
 #pragma GCC unroll 32
     for (int m = 1; m < K; ++m) {
         int32_t ur, ui;
@@ -192,8 +200,8 @@ inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, 
             even = wrapDouble(ur);
             odd = wrapNeg(wrapDouble(ui));
         } else {
-            even = shiftLeftSat<S + 1>(ur);
-            odd = shiftLeftSat<S + 1>(wrapNeg(ui));
+            even = shiftOut<S + 1, Sat>(ur);
+            odd = shiftOut<S + 1, Sat>(wrapNeg(ui));
         }
     }
 }
@@ -221,12 +229,12 @@ inline void dct3(const int32_t* __restrict in, int is, int32_t* __restrict out, 
 }
 
 // out[P::at(o + j * os)] = sum in(k * is) cos(pi (2k+1) j / (2N)) / N.
-template <int N, int S, class P>
+template <int N, int S, class P, bool Sat = true>
 inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
     if constexpr (N == 2) {
         const int32_t c = cosPi128(32);
-        out[P::at(o)] = shiftLeftSat<S>((in[0] >> 1) + (in[is] >> 1));
-        out[P::at(o + os)] = shiftLeftSat<S>(mulHigh(in[0], c) - mulHigh(in[is], c));
+        out[P::at(o)] = shiftOut<S, Sat>((in[0] >> 1) + (in[is] >> 1));
+        out[P::at(o + os)] = shiftOut<S, Sat>(mulHigh(in[0], c) - mulHigh(in[is], c));
     } else {
         constexpr int H = N / 2;
         int32_t sum[H], diff[H];
@@ -236,9 +244,50 @@ inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, 
             sum[k] = a + b;
             diff[k] = a - b;
         }
-        dct2<H, S, P>(sum, 1, out, o, 2 * os);
-        dct4<H, S, P>(diff, 1, out, o + os, 2 * os);
+        dct2<H, S, P, Sat>(sum, 1, out, o, 2 * os);
+        dct4<H, S, P, Sat>(diff, 1, out, o + os, 2 * os);
     }
+}
+
+// Each output of the N-point synthesis transform is the mean of its inputs
+// under cosine weights, plus a few units of rounding. While the sum of the
+// input magnitudes, each shifted down by log2(N), stays below half the range
+// that the scaling shift leaves, no store can saturate.
+template <int N>
+constexpr uint32_t kUnsaturatedBound = uint32_t{1} << (30 - (log2Of(N) + 1));
+
+// The two half transforms, each variant compiled as one straight block.
+template <int N, bool Sat>
+__attribute__((flatten, noinline)) void synthesisHalves(const int32_t* __restrict sum,
+                                                        const int32_t* __restrict diff,
+                                                        int32_t* __restrict out) {
+    constexpr int H = N / 2, S = log2Of(N) + 1;
+    dct2<H, S, RingOrder<N>, Sat>(sum, 1, out, 0, 2);
+    dct4<H, S, RingOrder<N>, Sat>(diff, 1, out, 1, 2);
+}
+
+// The synthesis transform of one slot, dct2<N> scaled into the ring: the
+// first stage also bounds its inputs, choosing stores with or without
+// saturation for the rest.
+template <int N>
+inline void synthesisTransform(const int32_t* __restrict in, int is, int32_t* __restrict out) {
+    constexpr int H = N / 2;
+    int32_t sum[H], diff[H];
+    // a ^ (a >> 31) is |a| or |a| - 1 and the shift truncates: the sum falls
+    // short of the true one by under N units, far inside the margin.
+    uint32_t magnitude = 0;
+#pragma GCC unroll 32
+    for (int k = 0; k < H; ++k) {
+        const int32_t a = in[k * is], b = in[(N - 1 - k) * is];
+        magnitude += (static_cast<uint32_t>(a ^ (a >> 31)) >> log2Of(N)) +
+                     (static_cast<uint32_t>(b ^ (b >> 31)) >> log2Of(N));
+        sum[k] = (a >> 1) + (b >> 1);
+        diff[k] = (a >> 1) - (b >> 1);
+    }
+    if (magnitude < kUnsaturatedBound<N>)
+        synthesisHalves<N, false>(sum, diff, out);
+    else
+        synthesisHalves<N, true>(sum, diff, out);
 }
 
 // Window sums start at this, so that the shift below rounds: (sum + 4096) >> 13
@@ -458,7 +507,7 @@ void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t chan
     int32_t p = *pos < kRingSlots ? *pos : 0;
     for (int32_t i = 0; i < kSbrSlots; ++i) {
         // The transform's gain is 1/N; the ring holds twice its unscaled value.
-        dct2<N, log2Of(N) + 1, RingOrder<N>>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N, 0, 1);
+        synthesisTransform<N>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N);
         windowAt<N>(ring, p, pcm + i * N * channels, channels);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
