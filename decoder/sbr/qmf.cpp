@@ -256,15 +256,26 @@ inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, 
 template <int N>
 constexpr uint32_t kUnsaturatedBound = uint32_t{1} << (30 - (log2Of(N) + 1));
 
-// The two half transforms, each variant compiled as one straight block.
-template <int N, bool Sat>
+// The two half transforms of the first stage's sums and differences (input
+// stride IS), each variant compiled as one straight block.
+template <int N, bool Sat, int IS>
 __attribute__((flatten, noinline)) void synthesisHalves(const int32_t* __restrict sum,
                                                         const int32_t* __restrict diff,
                                                         int32_t* __restrict out) {
     constexpr int H = N / 2, S = log2Of(N) + 1;
-    dct2<H, S, RingOrder<N>, Sat>(sum, 1, out, 0, 2);
-    dct4<H, S, RingOrder<N>, Sat>(diff, 1, out, 1, 2);
+    dct2<H, S, RingOrder<N>, Sat>(sum, IS, out, 0, 2);
+    dct4<H, S, RingOrder<N>, Sat>(diff, IS, out, 1, 2);
 }
+
+template <int N, int IS>
+inline void synthesisHalves(const int32_t* sum, const int32_t* diff, uint32_t magnitude, int32_t* out) {
+    if (magnitude < kUnsaturatedBound<N>)
+        synthesisHalves<N, false, IS>(sum, diff, out);
+    else
+        synthesisHalves<N, true, IS>(sum, diff, out);
+}
+
+#if SBR_QMF_DSP_KERNELS
 
 // The synthesis transform of one slot, dct2<N> scaled into the ring: the
 // first stage also bounds its inputs, choosing stores with or without
@@ -284,11 +295,41 @@ inline void synthesisTransform(const int32_t* __restrict in, int is, int32_t* __
         sum[k] = (a >> 1) + (b >> 1);
         diff[k] = (a >> 1) - (b >> 1);
     }
-    if (magnitude < kUnsaturatedBound<N>)
-        synthesisHalves<N, false>(sum, diff, out);
-    else
-        synthesisHalves<N, true>(sum, diff, out);
+    synthesisHalves<N, 1>(sum, diff, magnitude, out);
 }
+#else
+constexpr int kStageSlots = 8;
+
+// The same first stage for kStageSlots neighbouring slots, which lie side by
+// side in each band's row: lanes are slots. Outputs are band-major (stride
+// kStageSlots). Bands from `bands` up are known zero and not read.
+template <int N>
+FX_VECTOR_CLONES void firstStages(const int32_t* __restrict in, int32_t bands, int32_t* __restrict sum,
+                                  int32_t* __restrict diff, uint32_t* __restrict magnitude) {
+    constexpr int H = N / 2, G = kStageSlots;
+    uint32_t mag[G] = {};
+    const int32_t alone = bands >= N ? 0 : N - bands > H ? H : N - bands; // pairs whose upper band is zero
+    for (int k = 0; k < alone; ++k) {
+        const int32_t* a = in + k * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            mag[i] += static_cast<uint32_t>(a[i] ^ (a[i] >> 31)) >> log2Of(N);
+            sum[k * G + i] = a[i] >> 1;
+            diff[k * G + i] = a[i] >> 1;
+        }
+    }
+    for (int k = alone; k < H; ++k) {
+        const int32_t* a = in + k * kSbrQmfColumns;
+        const int32_t* b = in + (N - 1 - k) * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            mag[i] += (static_cast<uint32_t>(a[i] ^ (a[i] >> 31)) >> log2Of(N)) +
+                      (static_cast<uint32_t>(b[i] ^ (b[i] >> 31)) >> log2Of(N));
+            sum[k * G + i] = (a[i] >> 1) + (b[i] >> 1);
+            diff[k * G + i] = (a[i] >> 1) - (b[i] >> 1);
+        }
+    }
+    for (int i = 0; i < G; ++i) magnitude[i] = mag[i];
+}
+#endif
 
 // Window sums start at this, so that the shift below rounds: (sum + 4096) >> 13
 // is (2 sum + 8192) >> 14 without the doubling's overflow.
@@ -502,15 +543,38 @@ FX_VECTOR_CLONES void windowAt(const int32_t* ring, int32_t p, int16_t* pcm, int
 }
 #endif
 
+// The transform's gain is 1/N; the ring holds twice its unscaled value.
 template <int N>
 void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t channels, uint8_t* pos) {
     int32_t p = *pos < kRingSlots ? *pos : 0;
+    const int32_t* in = matrix + kSbrAdjustOffset;
+#if SBR_QMF_DSP_KERNELS
     for (int32_t i = 0; i < kSbrSlots; ++i) {
-        // The transform's gain is 1/N; the ring holds twice its unscaled value.
-        synthesisTransform<N>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N);
+        synthesisTransform<N>(in + i, kSbrQmfColumns, ring + p * N);
         windowAt<N>(ring, p, pcm + i * N * channels, channels);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
+#else
+    // The bands above the highest one with a nonzero sample this frame.
+    int32_t bands = N;
+    for (; bands > 0; --bands) {
+        const int32_t* row = in + (bands - 1) * kSbrQmfColumns;
+        int32_t any = 0;
+        for (int32_t i = 0; i < kSbrSlots; ++i) any |= row[i];
+        if (any != 0) break;
+    }
+    constexpr int G = kStageSlots;
+    for (int32_t g = 0; g < kSbrSlots; g += G) {
+        int32_t sum[N / 2 * G], diff[N / 2 * G];
+        uint32_t magnitude[G];
+        firstStages<N>(in + g, bands, sum, diff, magnitude);
+        for (int32_t i = 0; i < G; ++i) {
+            synthesisHalves<N, G>(sum + i, diff + i, magnitude[i], ring + p * N);
+            windowAt<N>(ring, p, pcm + (g + i) * N * channels, channels);
+            p = p + 1 == kRingSlots ? 0 : p + 1;
+        }
+    }
+#endif
     *pos = static_cast<uint8_t>(p);
 }
 

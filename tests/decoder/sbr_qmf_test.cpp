@@ -416,6 +416,40 @@ TEST_P(SbrQmfSynthesis, MatchesTheDirectFormula) {
     EXPECT_LT(worst, 0.56);
 }
 
+// Frames whose upper bands are silent, down to all of them: the output
+// still follows the model, and a silent frame leaves silence.
+TEST_P(SbrQmfSynthesis, SilentUpperBandsMatchTheDirectFormula) {
+    const Bank bank = GetParam();
+    const int N = bank.bands;
+    std::mt19937 rng(12);
+    SbrChannelBuffers buffers{};
+    uint8_t pos = 0;
+    SynthesisModel model(N);
+    std::vector<int32_t> m = newMatrix();
+    std::vector<int16_t> pcm(32 * N);
+    double worst = 0;
+    for (const int top : {N - 1, N / 2 + 1, N / 2, N / 2 - 1, 1, 0, 0, 0}) {
+        std::vector<double> X = fillBands(m, N, 24000, rng);
+        for (int k = top; k < N; ++k) {
+            for (int i = 0; i < 32; ++i) {
+                cell(m, k, 2 + i) = 0;
+                X[i * N + k] = 0;
+            }
+        }
+        // One slot of the highest band kept nonzero, at the group's edge.
+        if (top > 0) cell(m, top - 1, 2 + 31) = 5000, X[31 * N + top - 1] = 5000 / kScale;
+        bank.run(buffers.synthesisHistory, m.data(), pcm.data(), 1, &pos);
+        for (int i = 0; i < 32; ++i) {
+            double out[64];
+            model.slot(&X[i * N], out);
+            for (int q = 0; q < N; ++q) worst = std::max(worst, std::fabs(pcm[i * N + q] - out[q])) ;
+        }
+    }
+    EXPECT_LT(worst, 0.56);
+    // Three silent frames flush the ring: the last one's output is silence.
+    for (int t = 0; t < 32 * N; ++t) ASSERT_EQ(pcm[t], 0) << t;
+}
+
 TEST_P(SbrQmfSynthesis, ReadsColumnsTwoToThirtyThreeOfItsBands) {
     const Bank bank = GetParam();
     const int N = bank.bands;
