@@ -212,6 +212,19 @@ void mapSinusoids(const SbrChannelState* s, const SbrFrameData* f, int32_t l, co
     }
 }
 
+// Sum of squares of x[0 .. n-1], exact, and the OR of their magnitudes
+// (x ^ (x >> 31), the magnitude or one less) in *bits.
+FX_VECTOR_CLONES uint64_t sumOfSquares(const int32_t* __restrict x, int32_t n, uint32_t* __restrict bits) {
+    uint32_t any = 0;
+    uint64_t sum = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        any |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
+        sum += static_cast<uint64_t>(static_cast<int64_t>(x[j]) * x[j]);
+    }
+    *bits = any;
+    return sum;
+}
+
 // Estimated energies of the envelope; returns the normalisation exponent e
 // of its samples.
 int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const int32_t* rowKx,
@@ -223,12 +236,8 @@ int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const in
         // The whole sum of squares, exact: beside a full-scale band a weak one
         // must not lose its estimate. 38 squares fit unless samples reach
         // 2^29; such a band is summed again shifted down.
-        uint32_t bandBits = 0;
-        uint64_t sum = 0;
-        for (int32_t j = 0; j < env.slots; ++j) {
-            bandBits |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
-            sum += static_cast<uint64_t>(static_cast<int64_t>(x[j]) * x[j]);
-        }
+        uint32_t bandBits;
+        uint64_t sum = sumOfSquares(x, env.slots, &bandBits);
         int32_t down = 0;
         if (bandBits >> 29) {
             down = 3;
