@@ -431,9 +431,13 @@ FX_VECTOR_CLONES void foldSlot(const int32_t* __restrict work, const int32_t* __
     y[16] = foldSixteen(fwd);
 }
 
+FX_VECTOR_CLONES void reverseWork(const int32_t* __restrict work, int32_t* __restrict rev) {
+    for (int32_t k = 0; k < kWork; ++k) rev[k] = work[kWork - 1 - k];
+}
+
 void analyseFrame(const int32_t* work, int32_t* matrix) {
     int32_t rev[kWork];
-    for (int32_t k = 0; k < kWork; ++k) rev[k] = work[kWork - 1 - k];
+    reverseWork(work, rev);
     for (int32_t i = 0; i < kSbrSlots; ++i) {
         int32_t y[32];
         foldSlot(work, rev, kHistory + 32 * i + 31, y);
@@ -578,6 +582,19 @@ void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t chan
     *pos = static_cast<uint8_t>(p);
 }
 
+// One channel's samples of the frame; the usual strides as constants, so
+// that the loads vectorise.
+FX_VECTOR_CLONES void loadFrame(const int16_t* __restrict pcm, int32_t channels, int32_t* __restrict out) {
+    constexpr int32_t n = 32 * kSbrSlots;
+    if (channels == 1) {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[t];
+    } else if (channels == 2) {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[2 * t];
+    } else {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[t * channels];
+    }
+}
+
 } // namespace
 
 void SbrQmfAnalysis(SbrChannelState* s, const int16_t* pcm, int32_t* matrix, int32_t channels) {
@@ -588,7 +605,7 @@ void SbrQmfAnalysis(SbrChannelState* s, const int16_t* pcm, int32_t* matrix, int
     int32_t work[kWork];
     for (int32_t b = 0, r = p; b < kRingSlots; ++b, r = r + 1 == kRingSlots ? 0 : r + 1)
         for (int32_t j = 0; j < 32; ++j) work[32 * b + j] = ring[32 * r + j];
-    for (int32_t t = 0; t < 32 * kSbrSlots; ++t) work[kHistory + t] = pcm[t * channels];
+    loadFrame(pcm, channels, work + kHistory);
 
     analyseFrame(work, matrix);
 
