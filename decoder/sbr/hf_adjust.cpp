@@ -67,11 +67,12 @@ inline Pf pfMake64(uint64_t v, int32_t x) {
     return {static_cast<uint32_t>(v >> (32 - z)), x + 32 - z};
 }
 
+// A zero factor gives mantissa 0 with some exponent: every reader of an
+// exponent tests the mantissa first.
 inline Pf pfMul(Pf a, Pf b) {
-    if (a.m == 0 || b.m == 0) return kPfZero;
     const uint32_t p = FxMulHighU(a.m, b.m);
-    if (p & 0x80000000u) return {p, a.x + b.x + 32};
-    return {p << 1, a.x + b.x + 31};
+    const int32_t low = static_cast<int32_t>(~p >> 31); // normalised products need at most one shift
+    return {p << low, a.x + b.x + 32 - low};
 }
 
 // a / b. FxDivU32 wants a numerator below the divisor, hence the halving.
