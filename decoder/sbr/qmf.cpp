@@ -540,9 +540,12 @@ FX_VECTOR_CLONES void windowAt(const int32_t* ring, int32_t p, int16_t* pcm, int
     }
     pcm[0] = pcmFromSum(acc0);
     pcm[H * stride] = back[0];
-    for (int q = 1; q < H; ++q) {
-        pcm[q * stride] = front[q];
-        pcm[(N - q) * stride] = back[q];
+    int16_t* up = pcm + stride;
+    int16_t* down = pcm + (N - 1) * stride;
+#pragma GCC unroll 8
+    for (int q = 1; q < H; ++q, up += stride, down -= stride) {
+        *up = front[q];
+        *down = back[q];
     }
 }
 #endif
