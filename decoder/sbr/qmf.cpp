@@ -445,13 +445,37 @@ FX_VECTOR_CLONES void reverseWork(const int32_t* __restrict work, int32_t* __res
     for (int32_t k = 0; k < kWork; ++k) rev[k] = work[kWork - 1 - k];
 }
 
+constexpr int kAnalysisGroup = 8;
+
+// The last butterfly stage of dct3<32> for kAnalysisGroup slots, whose half
+// transforms lie band-major in `half`: lanes are slots, stores are rows.
+FX_VECTOR_CLONES void finishAnalysis(const int32_t* __restrict half, int32_t* __restrict out) {
+    constexpr int G = kAnalysisGroup;
+    for (int k = 0; k < 16; ++k) {
+        int32_t* top = out + k * kSbrQmfColumns;
+        int32_t* bottom = out + (31 - k) * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            const int32_t a = half[k * G + i] >> 1, b = half[(31 - k) * G + i] >> 1;
+            top[i] = a + b;
+            bottom[i] = a - b;
+        }
+    }
+}
+
 void analyseFrame(const int32_t* work, int32_t* matrix) {
+    constexpr int G = kAnalysisGroup;
     int32_t rev[kWork];
     reverseWork(work, rev);
-    for (int32_t i = 0; i < kSbrSlots; ++i) {
-        int32_t y[32];
-        foldSlot(work, rev, kHistory + 32 * i + 31, y);
-        dct3<32>(y, 1, matrix + kSbrHistoryColumns + i, kSbrQmfColumns);
+    for (int32_t g = 0; g < kSbrSlots; g += G) {
+        int32_t half[32 * G];
+        for (int32_t i = 0; i < G; ++i) {
+            int32_t y[32];
+            foldSlot(work, rev, kHistory + 32 * (g + i) + 31, y);
+            // dct3<32> less its last stage, as in its own recursion.
+            dct3<16>(y, 2, half + i, G);
+            dct4<16, 0>(y + 1, 2, half + i, 31 * G, -G);
+        }
+        finishAnalysis(half, matrix + kSbrHistoryColumns + g);
     }
 }
 #endif
