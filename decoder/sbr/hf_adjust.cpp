@@ -440,6 +440,14 @@ inline int32_t subTerm(int32_t a, int32_t b) {
 // the leakage from the neighbours; both change sign every second slot. The
 // variants leave out absent terms, and the saturating additions where the
 // band's peak shows that no sum can leave the int32 range.
+#if !defined(__ARM_FEATURE_DSP)
+// The gain alone over a band's slots, as a loop that vectorises.
+template <bool kLeft>
+FX_VECTOR_CLONES void scaleRow(int32_t* __restrict x, int32_t slots, int32_t e, int32_t gain, int32_t shift) {
+    for (int32_t j = 0; j < slots; ++j) x[j] = scaleSample<kLeft>(x[j], e, gain, shift);
+}
+#endif
+
 template <bool kLeft, bool kNoise, bool kSine, bool kSat>
 void composeBand(const BandRun& r) {
     // Locals: the stores through x could otherwise alias every field of r.
@@ -448,6 +456,19 @@ void composeBand(const BandRun& r) {
     const int32_t shift = kLeft ? r.shift : (-r.shift > 31 ? 31 : -r.shift) - 1;
     int32_t noiseIndex = r.noiseIndex;
     int32_t sine = r.sine, leak = r.leak;
+#if !defined(__ARM_FEATURE_DSP)
+    if constexpr (!kSine) {
+        // Without a sinusoid: the gain as a vector pass, then the noise.
+        scaleRow<kLeft>(x, slots, e, gain, shift);
+        if (kNoise) {
+            for (int32_t j = 0; j < slots; ++j) {
+                x[j] = addTerm<kSat>(x[j], noiseTerm(noiseAmp, noiseIndex));
+                noiseIndex = (noiseIndex + step) & 511;
+            }
+        }
+        return;
+    }
+#endif
     for (int32_t j = 0; j < slots; j += 2) {
         int32_t y0 = scaleSample<kLeft>(x[j], e, gain, shift);
         int32_t y1 = scaleSample<kLeft>(x[j + 1], e, gain, shift);
