@@ -151,6 +151,32 @@ inline uint32_t restoringDivide(uint32_t a, uint32_t b, int bits) {
     }
     return q;
 }
+
+// Reciprocals of the 128 intervals of 256 divisors in 2^15 .. 2^16 - 1:
+// floor(2^40 / upper end), below 2^40 / d for every divisor of the interval.
+struct HalfwordReciprocals {
+    uint32_t v[128];
+};
+constexpr HalfwordReciprocals makeHalfwordReciprocals() {
+    HalfwordReciprocals t{};
+    for (uint32_t i = 0; i < 128; ++i) t.v[i] = static_cast<uint32_t>((uint64_t{1} << 40) / ((i + 129) * 256));
+    return t;
+}
+inline constexpr HalfwordReciprocals kHalfwordReciprocals = makeHalfwordReciprocals();
+
+// floor(n / d) for n < 2^31 and d in 2^15 .. 2^16 - 1, without a divide:
+// each step adds an underestimate of remainder / d that misses by under
+// 1/128 of it plus one, so three steps leave a quotient at most 1 short.
+inline uint32_t divideByHalfword(uint32_t n, uint32_t d) {
+    const uint64_t r = kHalfwordReciprocals.v[(d >> 8) - 128];
+    uint32_t q = static_cast<uint32_t>((n * r) >> 40);
+    uint32_t rem = n - q * d;
+    q += static_cast<uint32_t>((rem * r) >> 40);
+    rem = n - q * d;
+    q += static_cast<uint32_t>((rem * r) >> 40);
+    rem = n - q * d;
+    return rem >= d ? q + 1 : q;
+}
 } // namespace fx_detail
 
 // 0 <= a <= b: 0 for a = 0, 0x7FFF for a = b, else floor(a * 32768 / b).
@@ -170,7 +196,11 @@ inline int32_t FxDiv16(int32_t a, uint32_t b) {
 // a / b in Q31 for b in 2^30 .. 2^31-1 and |a| < b: a 15-bit estimate of
 // 1/b refined by one Newton step.
 inline int32_t FxDivQ31(int32_t a, int32_t b) {
-    const int32_t est = FxDiv15(16383, static_cast<uint32_t>(b >> 16));
+    const uint32_t top = static_cast<uint32_t>(b >> 16);
+    // The 15-bit seed floor(16383 * 2^15 / top), by the halfword divide in range.
+    const int32_t est = top >= 0x4000u && top < 0x8000u
+                            ? static_cast<int32_t>(fx_detail::divideByHalfword(16383u << 16, 2 * top))
+                            : FxDiv15(16383, top);
     const int32_t t = fx_detail::wrap(0u - static_cast<uint32_t>(FxMul32x16(b, est)));
     const int32_t u = FxAddSat(0x7FFFFFFF, t);
     const int32_t r = FxMul32x16(u, est);
@@ -180,7 +210,9 @@ inline int32_t FxDivQ31(int32_t a, int32_t b) {
 
 // a / b in unsigned Q32 for b in 2^31 .. 2^32-1 and a < b, by one Newton step.
 inline uint32_t FxDivU32(uint32_t a, uint32_t b) {
-    const uint32_t est = static_cast<uint32_t>(FxDiv16(32767, b >> 16));
+    const uint32_t top = b >> 16;
+    const uint32_t est = top >= 0x8000u ? fx_detail::divideByHalfword(32767u << 16, top)
+                                        : static_cast<uint32_t>(FxDiv16(32767, top));
     const uint32_t t = FxMulU32x16(b, est);
     const uint32_t r = FxMulU32x16(~t, est);
     return FxMulHighU(a, r) << 2;

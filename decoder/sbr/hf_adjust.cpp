@@ -67,11 +67,12 @@ inline Pf pfMake64(uint64_t v, int32_t x) {
     return {static_cast<uint32_t>(v >> (32 - z)), x + 32 - z};
 }
 
+// A zero factor gives mantissa 0 with some exponent: every reader of an
+// exponent tests the mantissa first.
 inline Pf pfMul(Pf a, Pf b) {
-    if (a.m == 0 || b.m == 0) return kPfZero;
     const uint32_t p = FxMulHighU(a.m, b.m);
-    if (p & 0x80000000u) return {p, a.x + b.x + 32};
-    return {p << 1, a.x + b.x + 31};
+    const int32_t low = static_cast<int32_t>(~p >> 31); // normalised products need at most one shift
+    return {p << low, a.x + b.x + 32 - low};
 }
 
 // a / b. FxDivU32 wants a numerator below the divisor, hence the halving.
@@ -212,6 +213,19 @@ void mapSinusoids(const SbrChannelState* s, const SbrFrameData* f, int32_t l, co
     }
 }
 
+// Sum of squares of x[0 .. n-1], exact, and the OR of their magnitudes
+// (x ^ (x >> 31), the magnitude or one less) in *bits.
+FX_VECTOR_CLONES uint64_t sumOfSquares(const int32_t* __restrict x, int32_t n, uint32_t* __restrict bits) {
+    uint32_t any = 0;
+    uint64_t sum = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        any |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
+        sum += static_cast<uint64_t>(static_cast<int64_t>(x[j]) * x[j]);
+    }
+    *bits = any;
+    return sum;
+}
+
 // Estimated energies of the envelope; returns the normalisation exponent e
 // of its samples.
 int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const int32_t* rowKx,
@@ -223,12 +237,8 @@ int32_t estimateEnergies(const SbrChannelState* s, const Envelope& env, const in
         // The whole sum of squares, exact: beside a full-scale band a weak one
         // must not lose its estimate. 38 squares fit unless samples reach
         // 2^29; such a band is summed again shifted down.
-        uint32_t bandBits = 0;
-        uint64_t sum = 0;
-        for (int32_t j = 0; j < env.slots; ++j) {
-            bandBits |= static_cast<uint32_t>(x[j] ^ (x[j] >> 31));
-            sum += static_cast<uint64_t>(static_cast<int64_t>(x[j]) * x[j]);
-        }
+        uint32_t bandBits;
+        uint64_t sum = sumOfSquares(x, env.slots, &bandBits);
         int32_t down = 0;
         if (bandBits >> 29) {
             down = 3;
@@ -430,6 +440,14 @@ inline int32_t subTerm(int32_t a, int32_t b) {
 // the leakage from the neighbours; both change sign every second slot. The
 // variants leave out absent terms, and the saturating additions where the
 // band's peak shows that no sum can leave the int32 range.
+#if !defined(__ARM_FEATURE_DSP)
+// The gain alone over a band's slots, as a loop that vectorises.
+template <bool kLeft>
+FX_VECTOR_CLONES void scaleRow(int32_t* __restrict x, int32_t slots, int32_t e, int32_t gain, int32_t shift) {
+    for (int32_t j = 0; j < slots; ++j) x[j] = scaleSample<kLeft>(x[j], e, gain, shift);
+}
+#endif
+
 template <bool kLeft, bool kNoise, bool kSine, bool kSat>
 void composeBand(const BandRun& r) {
     // Locals: the stores through x could otherwise alias every field of r.
@@ -438,6 +456,19 @@ void composeBand(const BandRun& r) {
     const int32_t shift = kLeft ? r.shift : (-r.shift > 31 ? 31 : -r.shift) - 1;
     int32_t noiseIndex = r.noiseIndex;
     int32_t sine = r.sine, leak = r.leak;
+#if !defined(__ARM_FEATURE_DSP)
+    if constexpr (!kSine) {
+        // Without a sinusoid: the gain as a vector pass, then the noise.
+        scaleRow<kLeft>(x, slots, e, gain, shift);
+        if (kNoise) {
+            for (int32_t j = 0; j < slots; ++j) {
+                x[j] = addTerm<kSat>(x[j], noiseTerm(noiseAmp, noiseIndex));
+                noiseIndex = (noiseIndex + step) & 511;
+            }
+        }
+        return;
+    }
+#endif
     for (int32_t j = 0; j < slots; j += 2) {
         int32_t y0 = scaleSample<kLeft>(x[j], e, gain, shift);
         int32_t y1 = scaleSample<kLeft>(x[j + 1], e, gain, shift);

@@ -152,6 +152,7 @@ void aliasingDegrees(const int32_t* r, uint32_t* degree, int32_t k0) {
     }
 }
 
+#if defined(__ARM_FEATURE_DSP)
 // x + 16 h saturated to the int32 range; 32-bit arithmetic unless 16 h
 // itself does not fit.
 inline int32_t addSixteenTimes(int32_t x, int32_t h) {
@@ -162,6 +163,20 @@ inline int32_t addSixteenTimes(int32_t x, int32_t h) {
     const int64_t v = static_cast<int64_t>(x) + static_cast<int64_t>(h) * 16;
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
 }
+#endif
+
+#if !defined(__ARM_FEATURE_DSP)
+// dst(n) = x(n) + 16 (high word of x(n-2) m1 + high word of x(n-1) m0),
+// saturated in 64 bits without branches: a loop that vectorises.
+FX_VECTOR_CLONES void predictRow(int32_t* __restrict dst, const int32_t* __restrict x, int32_t begin,
+                                 int32_t end, int32_t m0, int32_t m1) {
+    for (int32_t n = begin; n < end; ++n) {
+        const int32_t h = mulHigh(x[n - 2], m1) + mulHigh(x[n - 1], m0);
+        const int64_t v = static_cast<int64_t>(x[n]) + static_cast<int64_t>(h) * 16;
+        dst[n] = static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+    }
+}
+#endif
 
 // x(n) + 8 (a1 x(n-2) + a0 x(n-1)) over columns begin .. end - 1 (an even
 // count), with a0, a1 Q12 multipliers. FxMul32x16(x, a) is the high word of
@@ -175,6 +190,9 @@ void patchRow(int32_t* dst, const int32_t* x, int32_t begin, int32_t end, int32_
     }
     const int32_t m0 = static_cast<int32_t>(static_cast<uint32_t>(a0) << 16);
     const int32_t m1 = static_cast<int32_t>(static_cast<uint32_t>(a1) << 16);
+#if !defined(__ARM_FEATURE_DSP)
+    predictRow(dst, x, begin, end, m0, m1);
+#else
     int32_t x2 = x[begin - 2];
     int32_t x1 = x[begin - 1];
     for (int32_t n = begin; n < end; n += 2) {
@@ -188,6 +206,7 @@ void patchRow(int32_t* dst, const int32_t* x, int32_t begin, int32_t end, int32_
         x2 = x0;
         x1 = xn;
     }
+#endif
 }
 
 } // namespace

@@ -109,9 +109,27 @@ inline void butterfly(int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi, int k)
     bi = xi - ti;
 }
 
+// Two radix-2 stages of span h on the four-point groups from g on.
+inline void fftQuads(int32_t* __restrict re, int32_t* __restrict im, int g, int h) {
+#pragma GCC unroll 32
+    for (int j = 0; j < h; ++j) {
+        const int i0 = g + j, i1 = i0 + h, i2 = i1 + h, i3 = i2 + h;
+        int32_t r0 = re[i0], r1 = re[i1], r2 = re[i2], r3 = re[i3];
+        int32_t m0 = im[i0], m1 = im[i1], m2 = im[i2], m3 = im[i3];
+        butterfly(r0, m0, r1, m1, 128 * j / h);
+        butterfly(r2, m2, r3, m3, 128 * j / h);
+        butterfly(r0, m0, r2, m2, 64 * j / h);
+        butterfly(r1, m1, r3, m3, 64 * (j + h) / h);
+        re[i0] = r0, re[i1] = r1, re[i2] = r2, re[i3] = r3;
+        im[i0] = m0, im[i1] = m1, im[i2] = m2, im[i3] = m3;
+    }
+}
+
 // In-place K-point complex FFT, input in bit-reversed order, decimation in
 // time with each radix-2 stage halved (the result is the DFT / K). Stages
 // run in pairs, four points at a time, to halve the passes over memory.
+// The groups of a stage pair are unrolled only on the DSP target: elsewhere
+// the loop over them spills less and runs fewer instructions.
 template <int K>
 inline void fftHalving(int32_t* __restrict re, int32_t* __restrict im) {
     constexpr int kStages = log2Of(K);
@@ -122,20 +140,12 @@ inline void fftHalving(int32_t* __restrict re, int32_t* __restrict im) {
 #pragma GCC unroll 4
     for (int stage = kStages % 2; stage < kStages; stage += 2) {
         const int h = 1 << stage;
+        if constexpr (SBR_QMF_DSP_KERNELS) {
 #pragma GCC unroll 32
-        for (int g = 0; g < K; g += 4 * h) {
-#pragma GCC unroll 32
-            for (int j = 0; j < h; ++j) {
-                const int i0 = g + j, i1 = i0 + h, i2 = i1 + h, i3 = i2 + h;
-                int32_t r0 = re[i0], r1 = re[i1], r2 = re[i2], r3 = re[i3];
-                int32_t m0 = im[i0], m1 = im[i1], m2 = im[i2], m3 = im[i3];
-                butterfly(r0, m0, r1, m1, 128 * j / h);
-                butterfly(r2, m2, r3, m3, 128 * j / h);
-                butterfly(r0, m0, r2, m2, 64 * j / h);
-                butterfly(r1, m1, r3, m3, 64 * (j + h) / h);
-                re[i0] = r0, re[i1] = r1, re[i2] = r2, re[i3] = r3;
-                im[i0] = m0, im[i1] = m1, im[i2] = m2, im[i3] = m3;
-            }
+            for (int g = 0; g < K; g += 4 * h) fftQuads(re, im, g, h);
+        } else {
+#pragma GCC unroll 1
+            for (int g = 0; g < K; g += 4 * h) fftQuads(re, im, g, h);
         }
     }
 }
@@ -152,9 +162,17 @@ inline int32_t shiftLeftSat(int32_t a) {
     }
 }
 
+// a << S, saturated unless the caller knows it fits (Sat false).
+template <int S, bool Sat>
+inline int32_t shiftOut(int32_t a) {
+    if constexpr (Sat) return shiftLeftSat<S>(a);
+    else return static_cast<int32_t>(static_cast<uint32_t>(a) << S);
+}
+
 // The transforms read in[n * is] and write output k at out[k * os]; S > 0
-// makes every final store a saturating left shift by S (the synthesis ring's
-// scale), and a ring order P stores output k at out[P::at(k * os)].
+// makes every final store a left shift by S (the synthesis ring's scale),
+// saturating when Sat, and a ring order P stores output k at
+// out[P::at(k * os)].
 struct Linear {
     static constexpr int at(int i) { return i; }
 };
@@ -169,7 +187,7 @@ struct RingOrder {
 
 // out(j) = sum in(k) cos(pi (2k+1)(2j+1) / (4M)) / M, output j at
 // out[P::at(o + j * os)].
-template <int M, int S, class P = Linear>
+template <int M, int S, class P = Linear, bool Sat = true>
 inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
     constexpr int K = M / 2;
     int32_t re[K], im[K];
@@ -179,8 +197,8 @@ inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, 
         rotateHalf(in[2 * n * is], in[(M - 1 - 2 * n) * is], 32 * (4 * n + 1) / M, re[r], im[r]);
     }
     fftHalving<K>(re, im);
-    out[P::at(o)] = shiftLeftSat<S>(re[0]);
-    out[P::at(o + (M - 1) * os)] = shiftLeftSat<S>(wrapNeg(im[0]));
+    out[P::at(o)] = shiftOut<S, Sat>(re[0]);
+    out[P::at(o + (M - 1) * os)] = shiftOut<S, Sat>(wrapNeg(im[0]));
 #pragma GCC unroll 32
     for (int m = 1; m < K; ++m) {
         int32_t ur, ui;
@@ -192,8 +210,8 @@ inline void dct4(const int32_t* __restrict in, int is, int32_t* __restrict out, 
             even = wrapDouble(ur);
             odd = wrapNeg(wrapDouble(ui));
         } else {
-            even = shiftLeftSat<S + 1>(ur);
-            odd = shiftLeftSat<S + 1>(wrapNeg(ui));
+            even = shiftOut<S + 1, Sat>(ur);
+            odd = shiftOut<S + 1, Sat>(wrapNeg(ui));
         }
     }
 }
@@ -221,12 +239,12 @@ inline void dct3(const int32_t* __restrict in, int is, int32_t* __restrict out, 
 }
 
 // out[P::at(o + j * os)] = sum in(k * is) cos(pi (2k+1) j / (2N)) / N.
-template <int N, int S, class P>
+template <int N, int S, class P, bool Sat = true>
 inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, int o, int os) {
     if constexpr (N == 2) {
         const int32_t c = cosPi128(32);
-        out[P::at(o)] = shiftLeftSat<S>((in[0] >> 1) + (in[is] >> 1));
-        out[P::at(o + os)] = shiftLeftSat<S>(mulHigh(in[0], c) - mulHigh(in[is], c));
+        out[P::at(o)] = shiftOut<S, Sat>((in[0] >> 1) + (in[is] >> 1));
+        out[P::at(o + os)] = shiftOut<S, Sat>(mulHigh(in[0], c) - mulHigh(in[is], c));
     } else {
         constexpr int H = N / 2;
         int32_t sum[H], diff[H];
@@ -236,10 +254,92 @@ inline void dct2(const int32_t* __restrict in, int is, int32_t* __restrict out, 
             sum[k] = a + b;
             diff[k] = a - b;
         }
-        dct2<H, S, P>(sum, 1, out, o, 2 * os);
-        dct4<H, S, P>(diff, 1, out, o + os, 2 * os);
+        dct2<H, S, P, Sat>(sum, 1, out, o, 2 * os);
+        dct4<H, S, P, Sat>(diff, 1, out, o + os, 2 * os);
     }
 }
+
+// Each output of the N-point synthesis transform is the mean of its inputs
+// under cosine weights, plus a few units of rounding. While the sum of the
+// input magnitudes, each shifted down by log2(N), stays below half the range
+// that the scaling shift leaves, no store can saturate.
+template <int N>
+constexpr uint32_t kUnsaturatedBound = uint32_t{1} << (30 - (log2Of(N) + 1));
+
+// The two half transforms of the first stage's sums and differences (input
+// stride IS), each variant compiled as one straight block.
+template <int N, bool Sat, int IS>
+__attribute__((flatten, noinline)) void synthesisHalves(const int32_t* __restrict sum,
+                                                        const int32_t* __restrict diff,
+                                                        int32_t* __restrict out) {
+    constexpr int H = N / 2, S = log2Of(N) + 1;
+    dct2<H, S, RingOrder<N>, Sat>(sum, IS, out, 0, 2);
+    dct4<H, S, RingOrder<N>, Sat>(diff, IS, out, 1, 2);
+}
+
+template <int N, int IS>
+inline void synthesisHalves(const int32_t* sum, const int32_t* diff, uint32_t magnitude, int32_t* out) {
+    if (magnitude < kUnsaturatedBound<N>)
+        synthesisHalves<N, false, IS>(sum, diff, out);
+    else
+        synthesisHalves<N, true, IS>(sum, diff, out);
+}
+
+#if SBR_QMF_DSP_KERNELS
+
+// The synthesis transform of one slot, dct2<N> scaled into the ring: the
+// first stage also bounds its inputs, choosing stores with or without
+// saturation for the rest.
+template <int N>
+inline void synthesisTransform(const int32_t* __restrict in, int is, int32_t* __restrict out) {
+    constexpr int H = N / 2;
+    int32_t sum[H], diff[H];
+    // a ^ (a >> 31) is |a| or |a| - 1 and the shift truncates: the sum falls
+    // short of the true one by under N units, far inside the margin.
+    uint32_t magnitude = 0;
+#pragma GCC unroll 32
+    for (int k = 0; k < H; ++k) {
+        const int32_t a = in[k * is], b = in[(N - 1 - k) * is];
+        magnitude += (static_cast<uint32_t>(a ^ (a >> 31)) >> log2Of(N)) +
+                     (static_cast<uint32_t>(b ^ (b >> 31)) >> log2Of(N));
+        sum[k] = (a >> 1) + (b >> 1);
+        diff[k] = (a >> 1) - (b >> 1);
+    }
+    synthesisHalves<N, 1>(sum, diff, magnitude, out);
+}
+#else
+constexpr int kStageSlots = 8;
+
+// The same first stage for kStageSlots neighbouring slots, which lie side by
+// side in each band's row: lanes are slots. Outputs are band-major (stride
+// kStageSlots). Bands from `bands` up are known zero and not read.
+template <int N>
+FX_VECTOR_CLONES void firstStages(const int32_t* __restrict in, int32_t bands, int32_t* __restrict sum,
+                                  int32_t* __restrict diff, uint32_t* __restrict magnitude) {
+    constexpr int H = N / 2, G = kStageSlots;
+    uint32_t mag[G] = {};
+    const int32_t alone = bands >= N ? 0 : N - bands > H ? H : N - bands; // pairs whose upper band is zero
+    for (int k = 0; k < alone; ++k) {
+        const int32_t* a = in + k * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            mag[i] += static_cast<uint32_t>(a[i] ^ (a[i] >> 31)) >> log2Of(N);
+            sum[k * G + i] = a[i] >> 1;
+            diff[k * G + i] = a[i] >> 1;
+        }
+    }
+    for (int k = alone; k < H; ++k) {
+        const int32_t* a = in + k * kSbrQmfColumns;
+        const int32_t* b = in + (N - 1 - k) * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            mag[i] += (static_cast<uint32_t>(a[i] ^ (a[i] >> 31)) >> log2Of(N)) +
+                      (static_cast<uint32_t>(b[i] ^ (b[i] >> 31)) >> log2Of(N));
+            sum[k * G + i] = (a[i] >> 1) + (b[i] >> 1);
+            diff[k * G + i] = (a[i] >> 1) - (b[i] >> 1);
+        }
+    }
+    for (int i = 0; i < G; ++i) magnitude[i] = mag[i];
+}
+#endif
 
 // Window sums start at this, so that the shift below rounds: (sum + 4096) >> 13
 // is (2 sum + 8192) >> 14 without the doubling's overflow.
@@ -341,13 +441,41 @@ FX_VECTOR_CLONES void foldSlot(const int32_t* __restrict work, const int32_t* __
     y[16] = foldSixteen(fwd);
 }
 
-void analyseFrame(const int32_t* work, int32_t* matrix) {
-    int32_t rev[kWork];
+FX_VECTOR_CLONES void reverseWork(const int32_t* __restrict work, int32_t* __restrict rev) {
     for (int32_t k = 0; k < kWork; ++k) rev[k] = work[kWork - 1 - k];
-    for (int32_t i = 0; i < kSbrSlots; ++i) {
-        int32_t y[32];
-        foldSlot(work, rev, kHistory + 32 * i + 31, y);
-        dct3<32>(y, 1, matrix + kSbrHistoryColumns + i, kSbrQmfColumns);
+}
+
+constexpr int kAnalysisGroup = 8;
+
+// The last butterfly stage of dct3<32> for kAnalysisGroup slots, whose half
+// transforms lie band-major in `half`: lanes are slots, stores are rows.
+FX_VECTOR_CLONES void finishAnalysis(const int32_t* __restrict half, int32_t* __restrict out) {
+    constexpr int G = kAnalysisGroup;
+    for (int k = 0; k < 16; ++k) {
+        int32_t* top = out + k * kSbrQmfColumns;
+        int32_t* bottom = out + (31 - k) * kSbrQmfColumns;
+        for (int i = 0; i < G; ++i) {
+            const int32_t a = half[k * G + i] >> 1, b = half[(31 - k) * G + i] >> 1;
+            top[i] = a + b;
+            bottom[i] = a - b;
+        }
+    }
+}
+
+void analyseFrame(const int32_t* work, int32_t* matrix) {
+    constexpr int G = kAnalysisGroup;
+    int32_t rev[kWork];
+    reverseWork(work, rev);
+    for (int32_t g = 0; g < kSbrSlots; g += G) {
+        int32_t half[32 * G];
+        for (int32_t i = 0; i < G; ++i) {
+            int32_t y[32];
+            foldSlot(work, rev, kHistory + 32 * (g + i) + 31, y);
+            // dct3<32> less its last stage, as in its own recursion.
+            dct3<16>(y, 2, half + i, G);
+            dct4<16, 0>(y + 1, 2, half + i, 31 * G, -G);
+        }
+        finishAnalysis(half, matrix + kSbrHistoryColumns + g);
     }
 }
 #endif
@@ -446,23 +574,62 @@ FX_VECTOR_CLONES void windowAt(const int32_t* ring, int32_t p, int16_t* pcm, int
     }
     pcm[0] = pcmFromSum(acc0);
     pcm[H * stride] = back[0];
-    for (int q = 1; q < H; ++q) {
-        pcm[q * stride] = front[q];
-        pcm[(N - q) * stride] = back[q];
+    int16_t* up = pcm + stride;
+    int16_t* down = pcm + (N - 1) * stride;
+#pragma GCC unroll 8
+    for (int q = 1; q < H; ++q, up += stride, down -= stride) {
+        *up = front[q];
+        *down = back[q];
     }
 }
 #endif
 
+// The transform's gain is 1/N; the ring holds twice its unscaled value.
 template <int N>
 void synthesise(int32_t* ring, const int32_t* matrix, int16_t* pcm, int32_t channels, uint8_t* pos) {
     int32_t p = *pos < kRingSlots ? *pos : 0;
+    const int32_t* in = matrix + kSbrAdjustOffset;
+#if SBR_QMF_DSP_KERNELS
     for (int32_t i = 0; i < kSbrSlots; ++i) {
-        // The transform's gain is 1/N; the ring holds twice its unscaled value.
-        dct2<N, log2Of(N) + 1, RingOrder<N>>(matrix + kSbrAdjustOffset + i, kSbrQmfColumns, ring + p * N, 0, 1);
+        synthesisTransform<N>(in + i, kSbrQmfColumns, ring + p * N);
         windowAt<N>(ring, p, pcm + i * N * channels, channels);
         p = p + 1 == kRingSlots ? 0 : p + 1;
     }
+#else
+    // The bands above the highest one with a nonzero sample this frame.
+    int32_t bands = N;
+    for (; bands > 0; --bands) {
+        const int32_t* row = in + (bands - 1) * kSbrQmfColumns;
+        int32_t any = 0;
+        for (int32_t i = 0; i < kSbrSlots; ++i) any |= row[i];
+        if (any != 0) break;
+    }
+    constexpr int G = kStageSlots;
+    for (int32_t g = 0; g < kSbrSlots; g += G) {
+        int32_t sum[N / 2 * G], diff[N / 2 * G];
+        uint32_t magnitude[G];
+        firstStages<N>(in + g, bands, sum, diff, magnitude);
+        for (int32_t i = 0; i < G; ++i) {
+            synthesisHalves<N, G>(sum + i, diff + i, magnitude[i], ring + p * N);
+            windowAt<N>(ring, p, pcm + (g + i) * N * channels, channels);
+            p = p + 1 == kRingSlots ? 0 : p + 1;
+        }
+    }
+#endif
     *pos = static_cast<uint8_t>(p);
+}
+
+// One channel's samples of the frame; the usual strides as constants, so
+// that the loads vectorise.
+FX_VECTOR_CLONES void loadFrame(const int16_t* __restrict pcm, int32_t channels, int32_t* __restrict out) {
+    constexpr int32_t n = 32 * kSbrSlots;
+    if (channels == 1) {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[t];
+    } else if (channels == 2) {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[2 * t];
+    } else {
+        for (int32_t t = 0; t < n; ++t) out[t] = pcm[t * channels];
+    }
 }
 
 } // namespace
@@ -475,7 +642,7 @@ void SbrQmfAnalysis(SbrChannelState* s, const int16_t* pcm, int32_t* matrix, int
     int32_t work[kWork];
     for (int32_t b = 0, r = p; b < kRingSlots; ++b, r = r + 1 == kRingSlots ? 0 : r + 1)
         for (int32_t j = 0; j < 32; ++j) work[32 * b + j] = ring[32 * r + j];
-    for (int32_t t = 0; t < 32 * kSbrSlots; ++t) work[kHistory + t] = pcm[t * channels];
+    loadFrame(pcm, channels, work + kHistory);
 
     analyseFrame(work, matrix);
 

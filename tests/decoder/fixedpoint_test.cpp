@@ -205,6 +205,36 @@ TEST(FixedPoint, NewtonDivisions) {
     }
 }
 
+TEST(FixedPoint, HalfwordDivideIsExactForEveryDivisor) {
+    for (uint32_t d = 0x8000; d < 0x10000; ++d) {
+        for (const uint32_t n : {0u, d - 1, d, 16383u << 16, 32767u << 16, 0x7FFFFFFFu,
+                                 static_cast<uint32_t>(rng()) >> 1}) {
+            ASSERT_EQ(fx_detail::divideByHalfword(n, d), n / d) << n << " / " << d;
+        }
+    }
+}
+
+// The Newton divisions' seeds depend on the divisor's top half only: every
+// one of them, with a random low half and numerator, against the replay.
+TEST(FixedPoint, NewtonDivisionsForEveryDivisorTop) {
+    for (uint32_t top = 0x4000; top < 0x8000; ++top) {
+        const int32_t b = static_cast<int32_t>((top << 16) | (static_cast<uint32_t>(rng()) & 0xFFFF));
+        const int32_t est = static_cast<int32_t>((static_cast<u64>(16383) << 15) / top);
+        const int32_t r = refMul32x16(clampI32(static_cast<i64>(0x7FFFFFFF) - refMul32x16(b, est)), est);
+        for (const int32_t a : {b - 1, -(b - 1), static_cast<int32_t>(rng() % static_cast<u64>(b))}) {
+            ASSERT_EQ(FxDivQ31(a, b), lowWord(((static_cast<i64>(a) * r) >> 32) * 8)) << a << " / " << b;
+        }
+    }
+    for (uint32_t top = 0x8000; top < 0x10000; ++top) {
+        const uint32_t b = (top << 16) | (static_cast<uint32_t>(rng()) & 0xFFFF);
+        const uint32_t est = static_cast<uint32_t>((static_cast<u64>(32767) << 16) / top);
+        const uint32_t r = refMulU32x16(~refMulU32x16(b, est), est);
+        for (const uint32_t a : {b - 1, 0u, static_cast<uint32_t>(rng() % b)}) {
+            ASSERT_EQ(FxDivU32(a, b), static_cast<uint32_t>(((static_cast<u64>(a) * r) >> 32) << 2)) << a << " / " << b;
+        }
+    }
+}
+
 TEST(FixedPoint, SquareRoot) {
     EXPECT_EQ(FxSqrtQ31(0x20000000), 0x40000000);
     EXPECT_EQ(FxSqrtQ31(0), 0);

@@ -3,6 +3,7 @@
 // the analysis -> synthesis round trip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -415,6 +416,40 @@ TEST_P(SbrQmfSynthesis, MatchesTheDirectFormula) {
     EXPECT_LT(worst, 0.56);
 }
 
+// Frames whose upper bands are silent, down to all of them: the output
+// still follows the model, and a silent frame leaves silence.
+TEST_P(SbrQmfSynthesis, SilentUpperBandsMatchTheDirectFormula) {
+    const Bank bank = GetParam();
+    const int N = bank.bands;
+    std::mt19937 rng(12);
+    SbrChannelBuffers buffers{};
+    uint8_t pos = 0;
+    SynthesisModel model(N);
+    std::vector<int32_t> m = newMatrix();
+    std::vector<int16_t> pcm(32 * N);
+    double worst = 0;
+    for (const int top : {N - 1, N / 2 + 1, N / 2, N / 2 - 1, 1, 0, 0, 0}) {
+        std::vector<double> X = fillBands(m, N, 24000, rng);
+        for (int k = top; k < N; ++k) {
+            for (int i = 0; i < 32; ++i) {
+                cell(m, k, 2 + i) = 0;
+                X[i * N + k] = 0;
+            }
+        }
+        // One slot of the highest band kept nonzero, at the group's edge.
+        if (top > 0) cell(m, top - 1, 2 + 31) = 5000, X[31 * N + top - 1] = 5000 / kScale;
+        bank.run(buffers.synthesisHistory, m.data(), pcm.data(), 1, &pos);
+        for (int i = 0; i < 32; ++i) {
+            double out[64];
+            model.slot(&X[i * N], out);
+            for (int q = 0; q < N; ++q) worst = std::max(worst, std::fabs(pcm[i * N + q] - out[q])) ;
+        }
+    }
+    EXPECT_LT(worst, 0.56);
+    // Three silent frames flush the ring: the last one's output is silence.
+    for (int t = 0; t < 32 * N; ++t) ASSERT_EQ(pcm[t], 0) << t;
+}
+
 TEST_P(SbrQmfSynthesis, ReadsColumnsTwoToThirtyThreeOfItsBands) {
     const Bank bank = GetParam();
     const int N = bank.bands;
@@ -501,6 +536,57 @@ TEST_P(SbrQmfSynthesis, ExtremeBandValuesClipToTheRightRail) {
         for (int t = 0; t < 32 * N; ++t) rail += pcm[t] == (big > 0 ? 32767 : -32768);
         EXPECT_EQ(rail, 32 * N) << big;
     }
+}
+
+// The ring holds twice the unscaled DCT-II of each slot, saturated to int32,
+// at RingOrder positions. Inputs that put the most weight on one output, at
+// amplitudes around the level where the stores stop needing saturation and
+// up to where they saturate, must match that model on both sides of it.
+TEST_P(SbrQmfSynthesis, RingValuesHoldAroundTheSaturationBound) {
+    const Bank bank = GetParam();
+    const int N = bank.bands;
+    const int log2N = N == 64 ? 6 : 5;
+    const int64_t edge = int64_t{1} << (30 - (log2N + 1)); // N (A >> log2 N) reaches the bound here
+    std::mt19937 rng(11);
+    SbrChannelBuffers buffers{};
+    uint8_t pos = 0;
+    std::vector<int32_t> m = newMatrix();
+    std::vector<int16_t> pcm(32 * N);
+    int saturated = 0, checked = 0;
+    for (const int64_t amplitude : {edge - 1, edge, edge + N, 2 * edge, 4 * edge, 16 * edge, 255 * edge}) {
+        for (const int sign : {1, -1}) {
+            std::vector<std::vector<double>> X(32, std::vector<double>(N));
+            for (int i = 0; i < 32; ++i) {
+                // Slot i aims at output j; the last slot has random signs.
+                const int j = i == 31 ? -1 : (i * 7) % N;
+                for (int k = 0; k < N; ++k) {
+                    const double c = j < 0 ? (rng() & 1 ? 1.0 : -1.0) : std::cos(M_PI * (2 * k + 1) * j / (2.0 * N));
+                    const int64_t v = sign * (c < 0 ? -amplitude : amplitude);
+                    const int32_t cellValue = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+                    cell(m, k, 2 + i) = cellValue;
+                    X[i][k] = cellValue;
+                }
+            }
+            const int start = pos;
+            bank.run(buffers.synthesisHistory, m.data(), pcm.data(), 1, &pos);
+            for (int i = 22; i < 32; ++i) {
+                const int block = (start + i) % 10;
+                for (int j = 0; j < N; ++j) {
+                    double sum = 0;
+                    for (int k = 0; k < N; ++k) sum += X[i][k] * std::cos(M_PI * (2 * k + 1) * j / (2.0 * N));
+                    const double want = std::clamp(2 * sum, -2147483648.0, 2147483647.0);
+                    const int at = j == 0 || j >= N / 2 ? j : N / 2 - j;
+                    const int32_t got = buffers.synthesisHistory[block * N + at];
+                    ASSERT_LT(std::fabs(got - want), 16384.0)
+                        << "amplitude " << amplitude << " sign " << sign << " slot " << i << " output " << j;
+                    saturated += got == INT32_MAX || got == INT32_MIN;
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(saturated, 0);
+    EXPECT_LT(saturated, checked / 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(SbrQmfBanks, SbrQmfSynthesis,
