@@ -76,7 +76,8 @@ int32_t configureInstance(AacDecoder* d, AacStreamConfig* cfg) {
     std::memset(d->overlap, 0, sizeof(int32_t) * kMaxChannels * kFrameLength);
     std::memset(d->ltpHistory, 0, sizeof(int16_t) * kMaxChannels * 2 * kFrameLength);
     d->noiseSeed[0] = d->noiseSeed[1] = 0;
-    d->drcProgRefLevel = 0;
+    d->drcProgRefLevel = kDrcNoReferenceLevel;
+    d->adtsBlockCrc = 0;
     d->elementTag[0] = d->elementTag[1] = 255;
     d->frameCount = 1;
     return AAC_DEC_OK;
@@ -114,7 +115,9 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     readBits(r, 13); // aac_frame_length
     readBits(r, 11); // adts_buffer_fullness
     const uint32_t blocks = readBits(r, 2);
-    if (protectionAbsent == 0) readBits(r, 16); // CRC, not verified
+    // CRCs are not verified. A protected frame of several blocks gives the
+    // positions of blocks 2.. before its header CRC, and a CRC after each block.
+    if (protectionAbsent == 0) skipBits(r, 16 * static_cast<int32_t>(blocks) + 16);
 
     d->programInfo->objectType = static_cast<uint8_t>(profile);
     if (channelConfig == 1) {
@@ -134,8 +137,56 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     d->srIndex = static_cast<uint8_t>(srIndex);
     d->tableSet = 0;
     d->adtsBlocksLeft = static_cast<int32_t>(blocks);
+    d->adtsBlockCrc = protectionAbsent == 0 && blocks > 0 ? 1 : 0;
     d->frameLength = kFrameLength;
     return AAC_DEC_OK;
+}
+
+// What a decode call may change besides the histories, which only a
+// successful block touches: a call that fails puts it back, so that a
+// frame tried too early (or a bad one) leaves no trace.
+struct CallState {
+    ProgramConfig programInfo;
+    uint8_t srIndex;
+    uint8_t tableSet;
+    uint8_t adtsBlockCrc;
+    uint8_t drcProgRefLevel;
+    int32_t frameLength;
+    int32_t adtsBlocksLeft;
+    int32_t noiseSeed[kMaxChannels];
+    int32_t elementTag[kMaxChannels];
+};
+
+void saveCallState(const AacDecoder* d, CallState* s) {
+    s->programInfo = *d->programInfo;
+    s->srIndex = d->srIndex;
+    s->tableSet = d->tableSet;
+    s->adtsBlockCrc = d->adtsBlockCrc;
+    s->drcProgRefLevel = d->drcProgRefLevel;
+    s->frameLength = d->frameLength;
+    s->adtsBlocksLeft = d->adtsBlocksLeft;
+    for (int i = 0; i < kMaxChannels; ++i) {
+        s->noiseSeed[i] = d->noiseSeed[i];
+        s->elementTag[i] = d->elementTag[i];
+    }
+}
+
+void restoreCallState(AacDecoder* d, const CallState* s) {
+    *d->programInfo = s->programInfo;
+    d->srIndex = s->srIndex;
+    d->tableSet = s->tableSet;
+    d->adtsBlockCrc = s->adtsBlockCrc;
+    d->drcProgRefLevel = s->drcProgRefLevel;
+    d->frameLength = s->frameLength;
+    d->adtsBlocksLeft = s->adtsBlocksLeft;
+    for (int i = 0; i < kMaxChannels; ++i) {
+        d->noiseSeed[i] = s->noiseSeed[i];
+        d->elementTag[i] = s->elementTag[i];
+    }
+}
+
+bool readerPastEnd(const BitReader* r) {
+    return static_cast<int64_t>(r->bitsConsumed) > static_cast<int64_t>(r->byteLength) * 8;
 }
 
 } // namespace
@@ -236,7 +287,8 @@ int32_t AacDecDecodeFrame(AacDecoder* d, const uint8_t* data, int32_t* inOutByte
     BitReader* r = d->reader;
     start(r, data, available);
 
-    const int32_t blocksBefore = d->adtsBlocksLeft;
+    CallState before;
+    saveCallState(d, &before);
     if (d->frameCount == 1 && peekBits(r, 12) == 0xFFF) d->adtsMode = 1;
     if (d->adtsMode == 1 && d->adtsBlocksLeft == -1) {
         while (peekBits(r, 12) != 0xFFF) {
@@ -244,35 +296,49 @@ int32_t AacDecDecodeFrame(AacDecoder* d, const uint8_t* data, int32_t* inOutByte
             if (r->byteIndex >= available) return AAC_DEC_ERROR;
         }
         skipBits(r, 12);
-        if (readAdtsHeader(d, r) != AAC_DEC_OK) return AAC_DEC_ERROR;
+        if (readAdtsHeader(d, r) != AAC_DEC_OK) {
+            restoreCallState(d, &before);
+            return AAC_DEC_ERROR;
+        }
     }
 
     // Refusals below consume nothing, so a header just read must be read
-    // again by the caller's retry: forget that it was seen.
+    // again by the caller's retry.
     const uint32_t capacity = static_cast<uint32_t>(*inOutPcmBytes);
     if (capacity < static_cast<uint32_t>(d->outputFrameLength) * d->channels * 2) {
-        d->adtsBlocksLeft = blocksBefore;
+        restoreCallState(d, &before);
         return AAC_DEC_ERR_OUTPUT_TOO_SMALL;
     }
     if (d->frameCount == 1) {
         d->sampleRate = kSampleRates[d->srIndex];
     } else if (d->sampleRate != kSampleRates[d->srIndex]) {
-        d->adtsBlocksLeft = blocksBefore;
-        d->srIndex = static_cast<uint8_t>(sampleRateIndex(d->sampleRate));
+        restoreCallState(d, &before);
         return AAC_DEC_ERROR;
     }
     if (capacity < static_cast<uint32_t>(d->frameLength) * d->channels * 2) {
-        d->adtsBlocksLeft = blocksBefore;
+        restoreCallState(d, &before);
         return AAC_DEC_ERR_OUTPUT_TOO_SMALL;
     }
 
     *inOutPcmBytes = 0;
     FrameInfo info;
     const int32_t written = d->decodeOp(d, &info);
+    if (written < 0) {
+        const bool ranOut = readerPastEnd(r);
+        restoreCallState(d, &before);
+        // A block that breaks inside the data abandons its ADTS frame: the
+        // next call looks for a header instead of taking the bytes that
+        // follow for the next block. One that ran out of data may be retried
+        // with more.
+        if (d->adtsMode == 1 && !ranOut) d->adtsBlocksLeft = -1;
+        return AAC_DEC_ERROR;
+    }
     if (d->adtsMode == 1) d->adtsBlocksLeft -= 1;
-    if (written < 0) return AAC_DEC_ERROR;
 
     byteAlign(r);
+    // The block's CRC, when the data holds it (a missing one costs nothing:
+    // it is not verified).
+    if (d->adtsMode == 1 && d->adtsBlockCrc && r->byteIndex + 2 <= available) skipBits(r, 16);
     *inOutPcmBytes = written * 2;
     *inOutBytes = r->bitsConsumed / 8;
     d->frameCount += 1;

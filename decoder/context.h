@@ -116,8 +116,13 @@ struct AacDecoder {
     SbrChannelState* sbrChannel[kMaxChannels];
     SbrParseSnapshot* sbrSnapshot; // the SBR states before the block being decoded
     int32_t adtsMode;            // 1 once the first frame began with a sync word
-    uint8_t drcProgRefLevel;     // last prog_ref_level transmitted; 0 before any
+    uint8_t drcProgRefLevel;     // last prog_ref_level transmitted, or kDrcNoReferenceLevel
+    uint8_t adtsBlockCrc;        // the blocks of the current ADTS frame each end in a CRC
 };
+
+// Reference level assumed until a stream sends one: the level at which the
+// transmitted gains apply unscaled (a base gain of 1.0).
+inline constexpr uint8_t kDrcNoReferenceLevel = 168;
 
 // Stage entry points of the frame driver.
 int32_t parseRawDataBlock(AacDecoder* d, FrameInfo* info, int32_t* spectra);

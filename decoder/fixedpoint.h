@@ -74,12 +74,14 @@ inline int32_t FxClz(int32_t a) { return fx_detail::leadingZeros(static_cast<uin
 inline int32_t FxNorm(int32_t a) { return fx_detail::magnitudeZeros(a) - 1; }
 
 // n < 0: arithmetic right shift by -n (sign fill from 32 on). n >= 0: a << n,
-// or 0x7FFFFFFF / 0x80000000 (by sign) once n reaches the magnitude's leading zeros.
+// or 0x7FFFFFFF / 0x80000000 (by sign) once n reaches the magnitude's leading zeros;
+// zero stays zero.
 inline int32_t FxShiftLeftSat(int32_t a, int32_t n) {
     if (n < 0) {
         const int64_t m = -static_cast<int64_t>(n);
         return m >= 32 ? (a < 0 ? -1 : 0) : a >> m;
     }
+    if (a == 0) return 0;
     if (n >= fx_detail::magnitudeZeros(a)) return a < 0 ? INT32_MIN : INT32_MAX;
     return fx_detail::wrap(static_cast<uint32_t>(a) << n);
 }
@@ -92,12 +94,13 @@ inline int32_t FxShiftRightSat(int32_t a, int32_t n) {
 }
 
 // n < 0: logical right shift by -n (0 from 32 on). n >= 0: 0xFFFFFFFF when
-// n exceeds the leading zeros of a, else a << n.
+// n exceeds the leading zeros of a, else a << n; zero stays zero.
 inline uint32_t FxShiftLeftSatU(uint32_t a, int32_t n) {
     if (n < 0) {
         const int64_t m = -static_cast<int64_t>(n);
         return m >= 32 ? 0u : a >> m;
     }
+    if (a == 0) return 0u;
     if (n > fx_detail::leadingZeros(a)) return 0xFFFFFFFFu;
     return n >= 32 ? 0u : a << n;
 }

@@ -288,7 +288,8 @@ void stereoProcessBands(int32_t bandLimit, ElementState* e, int32_t bandCount, c
 }
 
 void applyDrc(const DrcInfo* drc, int32_t* spectrum) {
-    const int32_t base = kDrcGain[(drc->progRefLevel & 0x7F) >> 2] << 6;
+    const int32_t level = drc->progRefLevel > kDrcNoReferenceLevel ? kDrcNoReferenceLevel : drc->progRefLevel;
+    const int32_t base = kDrcGain[level >> 2] << 6;
     int32_t line = 0;
     const int32_t bands = drc->numBands > 16 ? 16 : drc->numBands;
     for (int32_t b = 0; b < bands; ++b) {

@@ -134,10 +134,11 @@ HRESULT CPvdAACDecoder::InternalCheckInputType(DWORD index, const DMO_MEDIA_TYPE
 HRESULT CPvdAACDecoder::configure() {
     if (decoder != nullptr) AacDecDestroy(decoder);
     decoder = nullptr;
-    delete[] carryBuffer;
-    carryBuffer = nullptr;
-    carryLength = carryCapacity = 0;
+    carryLength = 0;
+    frameLeft = blocksLeft = 0;
     streamStarted = adtsInput = false;
+    unitsSplit = false;
+    exactEnds = 0;
     config = AacStreamConfig{};
     int32_t result;
     if (heInput) {
@@ -166,7 +167,23 @@ HRESULT CPvdAACDecoder::InternalCheckOutputType(DWORD index, const DMO_MEDIA_TYP
     if (pmt->majortype != MEDIATYPE_Audio || pmt->formattype != FORMAT_WaveFormatEx ||
         pmt->subtype != MEDIASUBTYPE_PCM)
         return E_INVALIDARG;
-    return S_OK;
+    // The PCM is what the decoder makes: any other layout, rate or channel
+    // count would be written with this one's bytes.
+    if (pmt->cbFormat != sizeof(WAVEFORMATEX) || pmt->pbFormat == nullptr) return DMO_E_INVALIDTYPE;
+    const WAVEFORMATEX wanted = outputWaveFormat();
+    return std::memcmp(pmt->pbFormat, &wanted, sizeof wanted) == 0 ? S_OK : DMO_E_INVALIDTYPE;
+}
+
+WAVEFORMATEX CPvdAACDecoder::outputWaveFormat() const {
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = static_cast<WORD>(channels);
+    wfx.nSamplesPerSec = static_cast<DWORD>(sampleRate);
+    wfx.nBlockAlign = static_cast<WORD>(channels * 2);
+    wfx.nAvgBytesPerSec = static_cast<DWORD>(wfx.nBlockAlign) * static_cast<DWORD>(sampleRate);
+    wfx.wBitsPerSample = 16;
+    wfx.cbSize = 0;
+    return wfx;
 }
 
 HRESULT CPvdAACDecoder::InternalGetInputType(DWORD, DWORD, DMO_MEDIA_TYPE*) { return DMO_E_NO_MORE_ITEMS; }
@@ -178,14 +195,7 @@ HRESULT CPvdAACDecoder::InternalGetOutputType(DWORD, DWORD typeIndex, DMO_MEDIA_
     const HRESULT hr = MoInitMediaType(pmt, sizeof(WAVEFORMATEX));
     if (FAILED(hr)) return hr;
     if (pmt->pbFormat == nullptr) return static_cast<HRESULT>(AAC_DEC_ERROR);
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = static_cast<WORD>(channels);
-    wfx.nSamplesPerSec = static_cast<DWORD>(sampleRate);
-    wfx.nBlockAlign = static_cast<WORD>(channels * 2);
-    wfx.nAvgBytesPerSec = static_cast<DWORD>(wfx.nBlockAlign) * static_cast<DWORD>(sampleRate);
-    wfx.wBitsPerSample = 16;
-    wfx.cbSize = 0;
+    const WAVEFORMATEX wfx = outputWaveFormat();
     std::memcpy(pmt->pbFormat, &wfx, sizeof wfx);
     pmt->majortype = MEDIATYPE_Audio;
     pmt->subtype = MEDIASUBTYPE_PCM;
@@ -211,48 +221,284 @@ HRESULT CPvdAACDecoder::InternalGetInputMaxLatency(DWORD, REFERENCE_TIME*) { ret
 
 HRESULT CPvdAACDecoder::InternalSetInputMaxLatency(DWORD, REFERENCE_TIME) { return E_NOTIMPL; }
 
+namespace {
+
+// A byte-aligned ADTS header with a frame length that can hold it, at p
+// (7 bytes readable).
+bool isAdtsHeader(const uint8_t* p) {
+    if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
+    if (((p[2] >> 2) & 0x0F) >= 12) return false;
+    const int32_t length = ((p[3] & 0x03) << 11) | (p[4] << 3) | (p[5] >> 5);
+    const int32_t blocks = p[6] & 0x03;
+    const int32_t header = (p[1] & 1) ? 7 : 9 + 2 * blocks;
+    return length > header;
+}
+
+int32_t adtsFrameLength(const uint8_t* p) { return ((p[3] & 0x03) << 11) | (p[4] << 3) | (p[5] >> 5); }
+
+int32_t adtsBlocks(const uint8_t* p) { return (p[6] & 0x03) + 1; }
+
+} // namespace
+
 void CPvdAACDecoder::releaseHeldInput() {
     if (heldInput != nullptr) heldInput->Release();
     heldInput = nullptr;
     newInput = 1;
-}
-
-void CPvdAACDecoder::dropStream() {
-    releaseHeldInput();
-    resync = 1;
-    carryLength = 0;
     readPtr = nullptr;
     remaining = 0;
-    consumed = 0;
+}
+
+// A fresh start of the decoder: histories, ADTS block count, learned tags.
+void CPvdAACDecoder::restartDecoder() {
+    if (decoder != nullptr) {
+        AacStreamConfig c = config;
+        AacDecInit(decoder, &c);
+    }
+    frameLeft = blocksLeft = 0;
+}
+
+void CPvdAACDecoder::resetStream() {
+    releaseHeldInput();
+    carryLength = 0;
     discontinuity = 0;
+    restartDecoder();
+}
+
+bool CPvdAACDecoder::ensureCarry() {
+    if (carryBuffer == nullptr) carryBuffer = new (std::nothrow) uint8_t[kMaxFrameBytes];
+    return carryBuffer != nullptr;
+}
+
+// Moves what is left of the held buffer behind the carried bytes and lets
+// the buffer go. Only a frame's start is ever carried, so it fits.
+void CPvdAACDecoder::carryRest() {
+    const uint32_t room = static_cast<uint32_t>(kMaxFrameBytes - carryLength);
+    const uint32_t n = remaining < room ? remaining : room;
+    if (n > 0) {
+        std::memcpy(carryBuffer + carryLength, readPtr, n);
+        carryLength += static_cast<int32_t>(n);
+    }
+    releaseHeldInput();
+}
+
+// Consumes bytes of the current ADTS frame, which lies whole in the carried
+// bytes or whole in the held buffer.
+void CPvdAACDecoder::consumeInput(int32_t bytes) {
+    if (bytes <= 0) return;
+    if (carryLength > 0) {
+        const int32_t n = bytes < carryLength ? bytes : carryLength;
+        std::memmove(carryBuffer, carryBuffer + n, static_cast<size_t>(carryLength - n));
+        carryLength -= n;
+    } else {
+        const uint32_t n = static_cast<uint32_t>(bytes) < remaining ? static_cast<uint32_t>(bytes) : remaining;
+        readPtr += n;
+        remaining -= n;
+    }
+}
+
+int32_t CPvdAACDecoder::decode(const uint8_t* data, int32_t bytes, int16_t* pcm, int32_t* pcmBytes,
+                               int32_t* consumedOut) {
+    int32_t used = bytes;
+    *pcmBytes = config.outputBytesPerFrame;
+    int32_t rc = AacDecDecodeFrame(decoder, data, &used, pcm, pcmBytes);
+    if (rc == AAC_DEC_OK && (used <= 0 || used > bytes)) rc = AAC_DEC_ERROR;
+    *consumedOut = used;
+    return rc;
+}
+
+CPvdAACDecoder::Step CPvdAACDecoder::stepAdts(int16_t* pcm, int32_t* pcmBytes, int32_t* result) {
+    const bool draining = heldInput == nullptr;
+    int32_t used = 0;
+    if (blocksLeft > 0) {
+        // The next block of a frame already begun: its bytes are all here.
+        const uint8_t* at = carryLength > 0 ? carryBuffer : readPtr;
+        const int32_t rc = decode(at, frameLeft, pcm, pcmBytes, &used);
+        if (rc != AAC_DEC_OK) {
+            consumeInput(frameLeft);
+            frameLeft = blocksLeft = 0;
+            *result = rc;
+            return Step::kFailed;
+        }
+        consumeInput(used);
+        frameLeft -= used;
+        if (--blocksLeft == 0) {
+            consumeInput(frameLeft);
+            frameLeft = 0;
+        }
+        return Step::kFrame;
+    }
+
+    const uint8_t* frame;
+    int32_t length;
+    if (carryLength == 0) {
+        while (remaining >= 7 && !isAdtsHeader(readPtr)) {
+            ++readPtr;
+            --remaining;
+        }
+        if (remaining < 7 || static_cast<uint32_t>(adtsFrameLength(readPtr)) > remaining) {
+            if (draining) return Step::kNeedMore;
+            carryRest();
+            return Step::kNeedMore;
+        }
+        frame = readPtr;
+        length = adtsFrameLength(readPtr);
+    } else {
+        // The carried bytes begin a frame, or what may be one: complete its
+        // header from the new buffer, then the frame.
+        for (;;) {
+            while (carryLength < 7 && remaining > 0) {
+                carryBuffer[carryLength++] = *readPtr++;
+                --remaining;
+            }
+            if (carryLength < 7) {
+                if (draining) carryLength = 0;
+                else releaseHeldInput();
+                return Step::kNeedMore;
+            }
+            if (isAdtsHeader(carryBuffer)) break;
+            std::memmove(carryBuffer, carryBuffer + 1, static_cast<size_t>(carryLength - 1));
+            --carryLength;
+        }
+        length = adtsFrameLength(carryBuffer);
+        const uint32_t missing = static_cast<uint32_t>(length - carryLength > 0 ? length - carryLength : 0);
+        const uint32_t n = missing < remaining ? missing : remaining;
+        if (n > 0) {
+            std::memcpy(carryBuffer + carryLength, readPtr, n);
+            carryLength += static_cast<int32_t>(n);
+            readPtr += n;
+            remaining -= n;
+        }
+        if (carryLength < length) {
+            if (!draining) {
+                releaseHeldInput();
+                return Step::kNeedMore;
+            }
+            // The stream ends inside this frame: decode what there is.
+            length = carryLength;
+        }
+        frame = carryBuffer;
+    }
+
+    const int32_t rc = decode(frame, length, pcm, pcmBytes, &used);
+    if (rc != AAC_DEC_OK) {
+        consumeInput(length);
+        *result = rc;
+        return Step::kFailed;
+    }
+    blocksLeft = length >= 7 ? adtsBlocks(frame) - 1 : 0;
+    consumeInput(used);
+    frameLeft = length - used;
+    if (blocksLeft == 0) {
+        // A header right after the block means the frame length lied: the
+        // bytes after the block are the next frame, not padding.
+        const uint8_t* after = carryLength > 0 ? carryBuffer : readPtr;
+        const int32_t inView = carryLength > 0 ? carryLength : static_cast<int32_t>(remaining);
+        if (!(frameLeft >= 7 && inView >= 7 && isAdtsHeader(after))) consumeInput(frameLeft);
+        frameLeft = 0;
+    }
+    return Step::kFrame;
+}
+
+CPvdAACDecoder::Step CPvdAACDecoder::stepRaw(int16_t* pcm, int32_t* pcmBytes, int32_t* result) {
+    const bool draining = heldInput == nullptr;
+    const bool joined = carryLength > 0;
+    const uint8_t* view = readPtr;
+    int32_t avail = static_cast<int32_t>(remaining > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : remaining);
+    uint32_t taken = 0;
+    if (joined) {
+        // Join the carried bytes with the head of the new buffer, never
+        // reading past either.
+        const uint32_t room = static_cast<uint32_t>(kMaxFrameBytes - carryLength);
+        taken = remaining < room ? remaining : room;
+        if (taken > 0) std::memcpy(carryBuffer + carryLength, readPtr, taken);
+        view = carryBuffer;
+        avail = carryLength + static_cast<int32_t>(taken);
+    }
+    if (avail == 0) return Step::kNeedMore;
+
+    int32_t used = 0;
+    const int32_t rc = decode(view, avail, pcm, pcmBytes, &used);
+    if (rc == AAC_DEC_OK) {
+        lastUnitBytes = used;
+        if (!joined) {
+            readPtr += used;
+            remaining -= static_cast<uint32_t>(used);
+            if (remaining == 0) ++exactEnds;
+        } else if (used >= carryLength) {
+            const uint32_t fromNew = static_cast<uint32_t>(used - carryLength);
+            if (fromNew > 0) unitsSplit = true;
+            readPtr += fromNew;
+            remaining -= fromNew;
+            carryLength = 0;
+        } else {
+            std::memmove(carryBuffer, carryBuffer + used, static_cast<size_t>(carryLength - used));
+            carryLength -= used;
+        }
+        return Step::kFrame;
+    }
+
+    // A unit that fails with all the bytes in hand in view may only be
+    // incomplete, unless buffers have been seen to hold whole units.
+    const bool atEnd = !joined || taken == remaining;
+    const bool wholeUnits = exactEnds > 0 && !unitsSplit;
+    if (!draining && atEnd && avail < kMaxFrameBytes && !wholeUnits) {
+        if (joined) {
+            carryLength = avail;
+        } else {
+            std::memcpy(carryBuffer, readPtr, static_cast<size_t>(avail));
+            carryLength = avail;
+        }
+        releaseHeldInput();
+        return Step::kNeedMore;
+    }
+    // A bad unit. Its length is unknown: the next unit is taken to start
+    // with the next buffer.
+    if (joined) carryLength = 0;
+    else remaining = 0;
+    *result = rc;
+    return Step::kFailed;
+}
+
+// Whether the held buffer holds the next ADTS frame whole (bytes before its
+// header are dropped on the way).
+bool CPvdAACDecoder::adtsFrameInHand() {
+    while (remaining >= 7 && !isAdtsHeader(readPtr)) {
+        ++readPtr;
+        --remaining;
+    }
+    return remaining >= 7 && static_cast<uint32_t>(adtsFrameLength(readPtr)) <= remaining;
 }
 
 HRESULT CPvdAACDecoder::InternalFlush() {
-    dropStream();
+    resetStream();
+    clockSet = stampPending = false;
     return S_OK;
 }
 
 HRESULT CPvdAACDecoder::InternalDiscontinuity(DWORD) {
     if (heldInput != nullptr) return DMO_E_NOTACCEPTING;
+    // The next input does not continue this one: what is carried is the
+    // end of the stream so far, decoded by the next ProcessOutput calls;
+    // then the decoder starts afresh.
     discontinuity = 1;
+    if (carryLength == 0) restartDecoder();
     return S_OK;
 }
 
 HRESULT CPvdAACDecoder::InternalAllocateStreamingResources() {
-    AacDecInit(decoder, &config); // the configuration was accepted with the input type
-    resync = 1;
-    readPtr = nullptr;
-    remaining = 0;
-    consumed = 0;
+    if (!ensureCarry()) return E_OUTOFMEMORY;
+    releaseHeldInput();
     carryLength = 0;
+    discontinuity = 0;
+    clockSet = stampPending = false;
+    restartDecoder(); // the configuration was accepted with the input type
     return S_OK;
 }
 
 HRESULT CPvdAACDecoder::InternalFreeStreamingResources() {
-    dropStream();
+    resetStream();
     delete[] carryBuffer;
     carryBuffer = nullptr;
-    carryCapacity = 0;
     return S_OK;
 }
 
@@ -261,36 +507,21 @@ HRESULT CPvdAACDecoder::InternalAcceptingInput(DWORD) { return heldInput == null
 HRESULT CPvdAACDecoder::InternalProcessInput(DWORD index, IMediaBuffer* buffer, DWORD flags, REFERENCE_TIME time,
                                              REFERENCE_TIME) {
     if (index != 0 || buffer == nullptr) return E_FAIL;
+    if (discontinuity != 0) {
+        // Bytes carried past a discontinuity and never drained cannot be
+        // completed by this input.
+        carryLength = 0;
+        discontinuity = 0;
+        restartDecoder();
+    }
     if (flags & DMO_INPUT_DATA_BUFFERF_TIME) {
-        hasTime = 1;
-        if (resync == 1) nextTime = time;
-        else pendingTime = time;
-    } else {
-        hasTime = 0;
+        stampPending = true;
+        pendingTime = time;
     }
     buffer->AddRef();
     heldInput = buffer;
     newInput = 1;
     return S_OK;
-}
-
-bool CPvdAACDecoder::reserveCarry(int32_t bytes) {
-    if (bytes <= carryCapacity) return true;
-    uint8_t* grown = new (std::nothrow) uint8_t[static_cast<size_t>(bytes)];
-    if (grown == nullptr) return false;
-    if (carryLength > 0) std::memcpy(grown, carryBuffer, static_cast<size_t>(carryLength));
-    delete[] carryBuffer;
-    carryBuffer = grown;
-    carryCapacity = bytes;
-    return true;
-}
-
-// An ADTS header whose frame runs past the bytes at hand: decoding it now
-// would only fail and disturb the decoder's block count.
-bool CPvdAACDecoder::adtsFrameIncomplete(const uint8_t* view, int32_t avail) const {
-    if (!adtsInput || avail < 7 || view[0] != 0xFF || (view[1] & 0xF6) != 0xF0) return false;
-    const int32_t frameLength = ((view[3] & 0x03) << 11) | (view[4] << 3) | (view[5] >> 5);
-    return frameLength >= 7 && frameLength > avail;
 }
 
 HRESULT CPvdAACDecoder::InternalProcessOutput(DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER* buffers, DWORD*) {
@@ -307,9 +538,10 @@ HRESULT CPvdAACDecoder::InternalProcessOutput(DWORD, DWORD, DMO_OUTPUT_DATA_BUFF
     // is consumed, so that it can retry with a proper one.
     if (outMax < static_cast<DWORD>(config.outputBytesPerFrame))
         return static_cast<HRESULT>(AAC_DEC_ERR_OUTPUT_TOO_SMALL);
+    if (carryBuffer == nullptr) return E_OUTOFMEMORY;
 
-    // Without input, the bytes carried past a discontinuity are all the
-    // stream has left: decode them alone rather than lose them.
+    // Without input, bytes carried past a discontinuity are all the stream
+    // has left: decode them alone rather than lose them.
     const bool draining = heldInput == nullptr && discontinuity != 0 && carryLength > 0;
     if (heldInput == nullptr && !draining) return S_FALSE;
 
@@ -320,108 +552,88 @@ HRESULT CPvdAACDecoder::InternalProcessOutput(DWORD, DWORD, DMO_OUTPUT_DATA_BUFF
             releaseHeldInput();
             return S_FALSE;
         }
-        // The first-buffer configuration probe is not repeated here: the
-        // configuration was settled with the input type, and the output
-        // type agreed on it must not change under the client.
         newInput = 0;
         readPtr = start;
         remaining = length;
-        if (!streamStarted && carryLength == 0) {
-            adtsInput = length >= 2 && start[0] == 0xFF && (start[1] & 0xF0) == 0xF0;
-            streamStarted = true;
+    }
+
+    if (!streamStarted) {
+        // The decoder takes a stream for ADTS when it starts with a sync
+        // word; so does the framing here.
+        uint8_t head[2];
+        int32_t n = 0;
+        for (int32_t i = 0; i < carryLength && n < 2; ++i) head[n++] = carryBuffer[i];
+        for (uint32_t i = 0; i < remaining && n < 2; ++i) head[n++] = readPtr[i];
+        if (n < 2 && !draining) {
+            carryRest();
+            return S_FALSE;
         }
-        if (carryLength > 0) nextTime = pendingTime;
+        adtsInput = n == 2 && head[0] == 0xFF && (head[1] & 0xF0) == 0xF0;
+        streamStarted = true;
     }
 
-    // The frame starts in the carried bytes when there are any: join them
-    // with the head of the new buffer, never reading past either.
-    const bool joined = carryLength > 0;
-    const uint8_t* view = readPtr;
-    int32_t avail = static_cast<int32_t>(remaining);
-    int32_t taken = 0;
-    if (joined) {
-        taken = draining ? 0 : static_cast<int32_t>(remaining < static_cast<uint32_t>(kMaxFrameBytes) ? remaining : kMaxFrameBytes);
-        if (!reserveCarry(carryLength + taken)) return E_OUTOFMEMORY;
-        if (taken > 0) std::memcpy(carryBuffer + carryLength, readPtr, static_cast<size_t>(taken));
-        view = carryBuffer;
-        avail = carryLength + taken;
-    }
-
-    bool needMore = !draining && adtsFrameIncomplete(view, avail);
-    int32_t result = AAC_DEC_OK;
+    int16_t* pcm = reinterpret_cast<int16_t*>(outPtr);
     int32_t pcmBytes = 0;
-    if (!needMore) {
-        consumed = avail;
-        pcmBytes = config.outputBytesPerFrame;
-        result = AacDecDecodeFrame(decoder, view, &consumed, reinterpret_cast<int16_t*>(outPtr), &pcmBytes);
-        // A frame that claims bytes beyond the data ran off its end.
-        if (result == AAC_DEC_OK && (consumed <= 0 || consumed > avail)) result = AAC_DEC_ERROR;
-        // Fewer bytes than any frame may need: the frame may continue in
-        // the next buffer.
-        if (result == AAC_DEC_ERROR && !draining && avail < kMaxFrameBytes) needMore = true;
-    }
-
-    if (needMore) {
-        if (joined) {
-            carryLength = avail;
-        } else {
-            if (!reserveCarry(avail)) {
-                releaseHeldInput();
-                return E_OUTOFMEMORY;
-            }
-            std::memcpy(carryBuffer, readPtr, static_cast<size_t>(avail));
-            carryLength = avail;
+    int32_t failure = AAC_DEC_OK;
+    bool gotFrame = false;
+    bool startedEarlier = false;
+    for (;;) {
+        startedEarlier = carryLength > 0;
+        int32_t rc = AAC_DEC_OK;
+        const Step step = adtsInput ? stepAdts(pcm, &pcmBytes, &rc) : stepRaw(pcm, &pcmBytes, &rc);
+        if (step == Step::kFrame) {
+            gotFrame = true;
+            break;
         }
-        remaining = 0;
-        readPtr = nullptr;
-        pendingTime = endTime;
-        resync = 0;
-        releaseHeldInput();
-        return S_FALSE;
-    }
-    if (result != AAC_DEC_OK) {
-        carryLength = 0;
-        remaining = 0;
-        readPtr = nullptr;
-        if (draining) discontinuity = 0;
-        releaseHeldInput();
-        return static_cast<HRESULT>(result);
+        if (step == Step::kNeedMore) break;
+        // A bad frame costs only itself: go on with what follows it.
+        failure = rc;
+        const bool more = heldInput != nullptr ? (remaining > 0 || carryLength > 0) : carryLength > 0;
+        if (!more) break;
     }
 
-    if (joined) {
-        if (consumed >= carryLength) {
-            const int32_t fromNew = consumed - carryLength;
-            if (fromNew > 0) readPtr += fromNew;
-            remaining -= static_cast<uint32_t>(fromNew);
-            carryLength = 0;
-        } else {
-            // The carried bytes held a whole frame and more.
-            std::memmove(carryBuffer, carryBuffer + consumed, static_cast<size_t>(carryLength - consumed));
-            carryLength -= consumed;
+    if (!gotFrame) {
+        if (heldInput != nullptr && remaining == 0) releaseHeldInput();
+        if (heldInput == nullptr && carryLength == 0 && discontinuity != 0) {
+            discontinuity = 0;
+            restartDecoder();
         }
-    } else {
-        readPtr += consumed;
-        remaining -= static_cast<uint32_t>(consumed);
+        return failure != AAC_DEC_OK ? static_cast<HRESULT>(failure) : S_FALSE;
     }
 
-    if (hasTime) {
+    if (stampPending && (!startedEarlier || !clockSet)) {
+        nextTime = pendingTime;
+        clockSet = true;
+        stampPending = false;
+    }
+    if (clockSet) {
         const REFERENCE_TIME duration = static_cast<REFERENCE_TIME>(
             static_cast<double>(pcmBytes) / static_cast<double>(channels * sampleRate * 2) * 10000000.0);
-        endTime = nextTime + duration;
         out.rtTimestamp = nextTime;
         out.rtTimelength = duration;
         out.dwStatus |= DMO_OUTPUT_DATA_BUFFERF_TIME | DMO_OUTPUT_DATA_BUFFERF_TIMELENGTH;
-        nextTime = endTime;
+        nextTime += duration;
     }
     out.pBuffer->SetLength(static_cast<DWORD>(pcmBytes));
 
-    if (remaining > 0 || carryLength > 0) {
+    // Keep the buffer, and say so, while it still holds another frame;
+    // otherwise carry its tail and let it go.
+    bool inHand;
+    if (heldInput == nullptr) {
+        inHand = carryLength > 0;
+    } else if (adtsInput) {
+        inHand = blocksLeft > 0 || (carryLength == 0 && adtsFrameInHand());
+    } else {
+        inHand = carryLength > 0 || (remaining > 0 && remaining >= static_cast<uint32_t>(lastUnitBytes));
+    }
+    if (inHand) {
         out.dwStatus |= DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE;
         return S_OK;
     }
-    if (draining) discontinuity = 0;
-    resync = 1;
-    readPtr = nullptr;
-    releaseHeldInput();
+    if (heldInput != nullptr) carryRest();
+    if (heldInput == nullptr && carryLength == 0 && discontinuity != 0) {
+        discontinuity = 0;
+        restartDecoder();
+    }
     return S_OK;
 }

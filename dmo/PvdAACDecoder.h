@@ -42,7 +42,8 @@ public:
     HRESULT InternalAcceptingInput(DWORD index);
 
     // Bytes that surely hold one whole frame: an ADTS frame is at most 8191
-    // bytes long, a raw data block of two channels at most 1536.
+    // bytes long, a raw data block of two channels at most 1536. The carry
+    // buffer has this size.
     static constexpr int32_t kMaxFrameBytes = 8192;
 
 private:
@@ -58,11 +59,22 @@ private:
         CPvdAACDecoder* self = nullptr;
     };
 
+    // What one step of the stream gave.
+    enum class Step { kFrame, kFailed, kNeedMore };
+
     HRESULT configure();
+    WAVEFORMATEX outputWaveFormat() const;
     void releaseHeldInput();
-    void dropStream();
-    bool reserveCarry(int32_t bytes);
-    bool adtsFrameIncomplete(const uint8_t* view, int32_t avail) const;
+    void resetStream();
+    void restartDecoder();
+    bool ensureCarry();
+    void carryRest();
+    void consumeInput(int32_t bytes);
+    Step stepAdts(int16_t* pcm, int32_t* pcmBytes, int32_t* result);
+    Step stepRaw(int16_t* pcm, int32_t* pcmBytes, int32_t* result);
+    Step drainCarry(int16_t* pcm, int32_t* pcmBytes, int32_t* result);
+    bool adtsFrameInHand();
+    int32_t decode(const uint8_t* data, int32_t bytes, int16_t* pcm, int32_t* pcmBytes, int32_t* consumedOut);
 
     InnerUnknown inner_;
     IUnknown* outer_;
@@ -84,18 +96,27 @@ private:
     uint8_t newInput = 0;
     const uint8_t* readPtr = nullptr;
     uint32_t remaining = 0;   // bytes of heldInput not yet consumed
-    int32_t consumed = 0;
-    uint8_t* carryBuffer = nullptr;
-    int32_t carryLength = 0;  // bytes carried from earlier buffers
-    int32_t carryCapacity = 0;
+    uint8_t* carryBuffer = nullptr; // kMaxFrameBytes: a frame begun in earlier buffers
+    int32_t carryLength = 0;
+
+    // Time stamps: the clock runs from the first stamped buffer; a buffer's
+    // stamp belongs to the first frame that starts in it.
     REFERENCE_TIME nextTime = 0;
     REFERENCE_TIME pendingTime = 0;
-    REFERENCE_TIME endTime = 0;
-    uint8_t hasTime = 0;
-    int32_t resync = 0;
+    bool clockSet = false;
+    bool stampPending = false;
     int32_t discontinuity = 0;
-    // Whether the stream starts with an ADTS sync word, as the decoder
-    // decides on the first frame after creation.
+
+    // The stream's framing, settled by its first bytes after configuration.
     bool streamStarted = false;
     bool adtsInput = false;
+    // ADTS: bytes and blocks of the current frame still to come (the frame
+    // is whole in hand while blocks remain).
+    int32_t frameLeft = 0;
+    int32_t blocksLeft = 0;
+    // Raw access units: whether units have been seen to run across buffers,
+    // and how many buffers ended exactly with a unit.
+    bool unitsSplit = false;
+    int32_t exactEnds = 0;
+    int32_t lastUnitBytes = 0;
 };

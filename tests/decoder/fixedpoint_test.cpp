@@ -41,13 +41,20 @@ int32_t refShiftLeftSat(int32_t a, int32_t n) {
         const i64 m = -static_cast<i64>(n);
         return static_cast<int32_t>(floorShift(a, m > 100 ? 100 : static_cast<int>(m)));
     }
-    if (n >= refMagZeros(a)) return a < 0 ? INT32_MIN : INT32_MAX;
-    return static_cast<int32_t>(static_cast<i64>(a) * (static_cast<i64>(1) << n));
+    // The exact product a * 2^n, clamped to the 32-bit range.
+    if (a == 0) return 0;
+    if (n >= 40) return a < 0 ? INT32_MIN : INT32_MAX;
+    const __int128 v = static_cast<__int128>(a) << n;
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
 }
 uint32_t refShiftLeftSatU(uint32_t a, int32_t n) {
     if (n < 0) return -static_cast<i64>(n) >= 32 ? 0 : a >> -n;
-    if (n > refClz(a)) return 0xFFFFFFFFu;
-    return n >= 32 ? 0 : static_cast<uint32_t>(static_cast<u64>(a) << n);
+    if (a == 0) return 0;
+    if (n >= 40) return 0xFFFFFFFFu;
+    const unsigned __int128 v = static_cast<unsigned __int128>(a) << n;
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
 }
 int32_t refShiftRightRound(int32_t a, int32_t n) {
     if (n <= 0) return -static_cast<i64>(n) >= 32 ? 0 : lowWord(static_cast<i64>(a) << -n);
@@ -143,6 +150,13 @@ TEST(FixedPoint, Shifts) {
     EXPECT_EQ(FxShiftLeftSat(-0x20000000, 2), INT32_MIN);
     EXPECT_EQ(FxShiftLeftSat(-5, -40), -1);
     EXPECT_EQ(FxShiftRightSat(5, 40), 0);
+    // Zero shifted by any amount is zero, never a saturated value.
+    for (int32_t n : {0, 1, 31, 32, 33, 100, INT32_MAX}) {
+        EXPECT_EQ(FxShiftLeftSat(0, n), 0) << n;
+        EXPECT_EQ(FxShiftLeftSatU(0u, n), 0u) << n;
+        EXPECT_EQ(FxShiftRightSat(0, -n), 0) << n;
+        EXPECT_EQ(FxShiftRightSatU(0u, -n), 0u) << n;
+    }
     EXPECT_EQ(FxShiftRightRoundU(0xFFFFFFFFu, 32), 1u);
     EXPECT_EQ(FxShiftRightRoundU(0xFFFFFFFFu, 33), 0u);
     EXPECT_EQ(FxShiftRightRoundU(2u, -31), 0xFFFFFFFFu);

@@ -231,7 +231,25 @@ TEST_F(MediaObject, OutputTypeChecks) {
     ASSERT_EQ(setInput(), S_OK);
     DMO_MEDIA_TYPE bad = audioType(kSubAsc, pcm);
     EXPECT_EQ(mo->SetOutputType(0, &bad, 0), E_INVALIDARG);
-    EXPECT_EQ(mo->SetOutputType(0, &t, 0), S_OK);
+    // Only the PCM format the object proposes: not an empty block, not
+    // another rate, channel count or sample size, not a longer block.
+    EXPECT_EQ(mo->SetOutputType(0, &t, 0), DMO_E_INVALIDTYPE);
+    DMO_MEDIA_TYPE proposed;
+    ASSERT_EQ(mo->GetOutputType(0, 0, &proposed), S_OK);
+    std::vector<BYTE> good(proposed.pbFormat, proposed.pbFormat + proposed.cbFormat);
+    MoFreeMediaType(&proposed);
+    for (size_t field : {2u, 4u, 14u}) {
+        std::vector<BYTE> other = good;
+        other[field] ^= 0x01;
+        DMO_MEDIA_TYPE o = audioType(MEDIASUBTYPE_PCM, other);
+        EXPECT_EQ(mo->SetOutputType(0, &o, DMO_SET_TYPEF_TEST_ONLY), DMO_E_INVALIDTYPE) << field;
+    }
+    std::vector<BYTE> longer = good;
+    longer.resize(40);
+    DMO_MEDIA_TYPE l = audioType(MEDIASUBTYPE_PCM, longer);
+    EXPECT_EQ(mo->SetOutputType(0, &l, 0), DMO_E_INVALIDTYPE);
+    DMO_MEDIA_TYPE g = audioType(MEDIASUBTYPE_PCM, good);
+    EXPECT_EQ(mo->SetOutputType(0, &g, 0), S_OK);
     DMO_MEDIA_TYPE cur;
     ASSERT_EQ(mo->GetOutputCurrentType(0, &cur), S_OK);
     MoFreeMediaType(&cur);
