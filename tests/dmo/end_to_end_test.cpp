@@ -2,8 +2,12 @@
 // the decoder cannot decode frames both give nothing; the comparisons are
 // made anyway and the cases then report themselves skipped.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "aacdec.h"
+#include "decode_stream.h"
 #include "dmo_client.h"
 #include "dmo_fixture.h"
 
@@ -13,10 +17,12 @@ struct ApiDecode {
     std::vector<int16_t> pcm;
     int32_t rate = 0, channels = 0;
     size_t maxFrame = 0;
+    std::vector<size_t> ends;    // payload offset after each frame
+    std::vector<size_t> pcmEnds; // samples after each frame
 };
 
 // Decodes the payload frame by frame until the end or the first failure.
-ApiDecode decodeWithApi(const MediaObjectInput& mi, bool probe) {
+ApiDecode decodeFramesWithApi(const MediaObjectInput& mi, bool probe) {
     ApiDecode r;
     AacDecoder* d = nullptr;
     AacStreamConfig cfg{};
@@ -41,10 +47,107 @@ ApiDecode decodeWithApi(const MediaObjectInput& mi, bool probe) {
             r.pcm.insert(r.pcm.end(), frame.begin(), frame.begin() + pcmBytes / 2);
             r.maxFrame = std::max(r.maxFrame, static_cast<size_t>(bytes));
             at += static_cast<size_t>(bytes);
+            r.ends.push_back(at);
+            r.pcmEnds.push_back(r.pcm.size());
         }
     }
     if (d) AacDecDestroy(d);
     return r;
+}
+
+
+struct MoRun {
+    std::vector<int16_t> pcm;
+    int32_t frames = 0;
+    int32_t failures = 0;
+    bool configured = false;
+};
+
+// Feeds `payload` to a fresh media object in buffers ending at `cuts` (the
+// last runs to the end), pulling output until it asks for more input, then
+// drains it with a discontinuity, as a player does at the end.
+MoRun runMediaObject(const MediaObjectInput& mi, bool probe, const std::vector<uint8_t>& payload,
+                     const std::vector<size_t>& cuts) {
+    MoRun r;
+    IMediaObject* mo = nullptr;
+    if (CoCreateInstance(kDecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaObject,
+                         reinterpret_cast<void**>(&mo)) != S_OK)
+        return r;
+    std::vector<BYTE> format = waveFormat(0xA106, static_cast<WORD>(mi.channels), static_cast<DWORD>(mi.sampleRate),
+                                          probe ? unitCodecData(mi.asc, mi.firstUnit) : mi.asc);
+    DMO_MEDIA_TYPE in = audioType(probe ? kSubAscUnit : kSubAsc, format);
+    DMO_MEDIA_TYPE out{};
+    DWORD frameBytes = 0, align = 0;
+    if (mo->SetInputType(0, &in, 0) == S_OK && mo->GetOutputType(0, 0, &out) == S_OK) {
+        r.configured = mo->SetOutputType(0, &out, 0) == S_OK && mo->GetOutputSizeInfo(0, &frameBytes, &align) == S_OK;
+        MoFreeMediaType(&out);
+    }
+    if (!r.configured) {
+        mo->Release();
+        return r;
+    }
+    TestBuffer* pcm = TestBuffer::output(frameBytes);
+    auto drain = [&] {
+        for (int guard = 0; guard < 100000; ++guard) {
+            DMO_OUTPUT_DATA_BUFFER ob{pcm, 0, 0, 0};
+            pcm->SetLength(0);
+            DWORD status = 0;
+            const HRESULT hr = mo->ProcessOutput(0, 1, &ob, &status);
+            if (FAILED(hr)) r.failures += 1;
+            if (hr == S_OK && pcm->length() > 0) {
+                BYTE* b = nullptr;
+                DWORD n = 0;
+                pcm->GetBufferAndLength(&b, &n);
+                const int16_t* s = reinterpret_cast<const int16_t*>(b);
+                r.pcm.insert(r.pcm.end(), s, s + n / 2);
+                r.frames += 1;
+            }
+            if (hr != S_OK || !(ob.dwStatus & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE)) {
+                DWORD f = 0;
+                mo->GetInputStatus(0, &f);
+                if (f & DMO_INPUT_STATUSF_ACCEPT_DATA) return;
+            }
+        }
+        ADD_FAILURE() << "the media object never asked for more input";
+    };
+    size_t at = 0;
+    std::vector<size_t> ends = cuts;
+    ends.push_back(payload.size());
+    for (size_t end : ends) {
+        end = std::min(end, payload.size());
+        if (end <= at) continue;
+        TestBuffer* b = TestBuffer::input(std::vector<BYTE>(payload.begin() + at, payload.begin() + end));
+        EXPECT_EQ(mo->ProcessInput(0, b, at == 0 ? DMO_INPUT_DATA_BUFFERF_TIME : 0, 0, 0), S_OK);
+        b->Release();
+        drain();
+        at = end;
+    }
+    EXPECT_EQ(mo->Discontinuity(0), S_OK);
+    drain();
+    pcm->Release();
+    mo->Release();
+    return r;
+}
+
+std::vector<size_t> everyBytes(size_t step, size_t total) {
+    std::vector<size_t> cuts;
+    for (size_t at = step; at < total; at += step) cuts.push_back(at);
+    return cuts;
+}
+
+// The streams of a directory that both paths can configure, damaged ones apart.
+std::vector<std::string> streamsIn(const std::string& dir, bool damaged) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string n = e.path().filename().string();
+        const std::string ext = e.path().extension().string();
+        if (ext != ".adts" && ext != ".adif" && ext != ".idx") continue;
+        if ((n.find(".dmg-") != std::string::npos) != damaged) continue;
+        names.push_back(e.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 class EndToEnd : public RegisteredModule {
@@ -72,7 +175,7 @@ TEST_F(EndToEnd, EveryBufferSizeFromTheLargestFrameUpGivesTheApiOutput) {
     MediaObjectInput mi;
     std::string err;
     ASSERT_TRUE(prepareMediaObjectInput(s, &mi, &err)) << err;
-    const ApiDecode api = decodeWithApi(mi, false);
+    const ApiDecode api = decodeFramesWithApi(mi, false);
     const size_t from = api.maxFrame ? api.maxFrame : 700;
     for (size_t size = from; size < from + 400; size += 1) {
         MediaObjectAudio dmo;
@@ -88,7 +191,7 @@ TEST_F(EndToEnd, AFrameSplitAtEveryByteOffsetDecodesAsUnsplit) {
     MediaObjectInput mi;
     std::string err;
     ASSERT_TRUE(prepareMediaObjectInput(s, &mi, &err)) << err;
-    const ApiDecode api = decodeWithApi(mi, false);
+    const ApiDecode api = decodeFramesWithApi(mi, false);
     // Two buffers whose boundary falls at each byte of the first frames.
     for (size_t cut = 1; cut < mi.payload.size(); ++cut) {
         MediaObjectAudio dmo;
@@ -112,7 +215,7 @@ TEST_F(EndToEnd, OtherFormsGiveTheApiOutput) {
         std::string err;
         // The ADIF header's program configuration needs the syntax parser.
         if (!prepareMediaObjectInput(s, &mi, &err)) continue;
-        const ApiDecode api = decodeWithApi(mi, c.probe);
+        const ApiDecode api = decodeFramesWithApi(mi, c.probe);
         for (size_t size : {api.maxFrame + 1, api.maxFrame + 333, size_t{4096}}) {
             MediaObjectAudio dmo;
             const bool ok = decodeWithMediaObject(s, std::max<size_t>(size, 1600), c.probe, &dmo, &err);
@@ -147,4 +250,137 @@ TEST_F(EndToEnd, DamagedStreamsNeverCrash) {
     std::string err;
     decodeWithMediaObject(s, 300, false, &dmo, &err);
     SUCCEED();
+}
+
+namespace {
+
+bool isHe(const std::string& path) { return path.find("/he") != std::string::npos; }
+
+// Every stream of `dir`: the media object gives the API's output for
+// buffers of 1 byte up and for two buffers split at offsets inside the
+// first frames. `offsetStep` 1 tries every offset.
+void compareWithApi(const std::string& dir, size_t offsetStep, int* streams) {
+    for (const std::string& path : streamsIn(dir, false)) {
+        StreamInput s;
+        std::string err;
+        if (!loadStreamInput(path, &s, &err)) continue;
+        MediaObjectInput mi;
+        if (!prepareMediaObjectInput(s, &mi, &err)) continue;
+        for (bool probe : {false, true}) {
+            if (probe && !isHe(path)) continue;
+            const ApiDecode api = decodeFramesWithApi(mi, probe);
+            if (api.rate == 0 || api.ends.empty()) continue; // refused by both (checked elsewhere)
+            *streams += 1;
+            struct Plan {
+                size_t size, frames;
+            };
+            for (const Plan& p : {Plan{1, 3}, Plan{2, 3}, Plan{3, 3}, Plan{7, 6}, Plan{13, 6}, Plan{64, 12},
+                                  Plan{4096, api.ends.size()}}) {
+                const size_t frames = std::min(p.frames, api.ends.size());
+                const std::vector<uint8_t> prefix(mi.payload.begin(),
+                                                  mi.payload.begin() + static_cast<std::ptrdiff_t>(api.ends[frames - 1]));
+                const std::vector<int16_t> want(api.pcm.begin(),
+                                                api.pcm.begin() + static_cast<std::ptrdiff_t>(api.pcmEnds[frames - 1]));
+                const MoRun run = runMediaObject(mi, probe, prefix, everyBytes(p.size, prefix.size()));
+                ASSERT_TRUE(run.configured) << path;
+                ASSERT_EQ(run.pcm, want) << path << (probe ? " (probe subtype)" : "") << ", buffers of " << p.size;
+            }
+            const size_t frames = std::min<size_t>(3, api.ends.size());
+            const std::vector<uint8_t> prefix(mi.payload.begin(),
+                                              mi.payload.begin() + static_cast<std::ptrdiff_t>(api.ends[frames - 1]));
+            const std::vector<int16_t> want(api.pcm.begin(),
+                                            api.pcm.begin() + static_cast<std::ptrdiff_t>(api.pcmEnds[frames - 1]));
+            const size_t last = frames > 1 ? api.ends[frames - 2] : prefix.size();
+            for (size_t cut = 1; cut <= last; cut += offsetStep) {
+                const MoRun run = runMediaObject(mi, probe, prefix, {cut});
+                ASSERT_EQ(run.pcm, want) << path << (probe ? " (probe subtype)" : "") << ", split at " << cut;
+            }
+        }
+    }
+}
+
+struct Recovery {
+    std::string name;
+    int32_t api = 0, mediaObject = 0;
+};
+
+// Damaged streams: frames the API path recovers (skipping bad frames as
+// the tools do) against the media object's, with ADTS in 4096- and
+// 13-byte buffers and raw units one per buffer, as a demultiplexer gives them.
+std::vector<Recovery> recoveries(const std::string& dir) {
+    std::vector<Recovery> out;
+    for (const std::string& path : streamsIn(dir, true)) {
+        StreamInput s;
+        std::string err;
+        MediaObjectInput mi;
+        if (!loadStreamInput(path, &s, &err) || !prepareMediaObjectInput(s, &mi, &err)) continue;
+        DecodedAudio api;
+        if (!decodeWithApi(s, DecodeOptions{}, &api, &err)) continue;
+        std::vector<std::vector<size_t>> plans;
+        if (s.form == StreamInput::kRawUnits) {
+            std::vector<size_t> units;
+            size_t at = 0;
+            for (uint32_t n : s.unitSizes) units.push_back(at += n);
+            plans.push_back(units);
+        } else {
+            plans.push_back(everyBytes(4096, mi.payload.size()));
+            plans.push_back(everyBytes(13, mi.payload.size()));
+        }
+        for (const auto& cuts : plans) {
+            // A first unit too damaged for the probe still plays under the plain subtype.
+            MoRun run = runMediaObject(mi, true, mi.payload, cuts);
+            if (!run.configured) run = runMediaObject(mi, false, mi.payload, cuts);
+            Recovery r{std::filesystem::path(path).filename().string(), api.framesDecoded, run.frames};
+            out.push_back(r);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(EndToEnd, EveryStreamGivesTheApiOutputWhateverTheBufferSize) {
+    int streams = 0;
+    compareWithApi(SONADEC_TEST_DATA, 41, &streams);
+    EXPECT_GT(streams, 20);
+}
+
+TEST_F(EndToEnd, EverySplitOffsetOfTheFirstFramesGivesTheApiOutput) {
+    // Every byte offset, for one stream of each kind of framing and tool.
+    const std::string tmp = (std::filesystem::temp_directory_path() /
+                             ("sonadec-split-" + std::to_string(getpid()))).string();
+    std::filesystem::create_directories(tmp);
+    for (const char* name : {"lc_ff_22050_mo.2blk.adts", "lc_fdk_44100_st_crc.adts", "lc_ff_24000_st_pns.adts",
+                             "lc_ff_44100_st_is.adif", "he_fdk_48000_st.plain.idx", "he_fdk_48000_st.aus.bin"}) {
+        const std::filesystem::path from = std::filesystem::path(SONADEC_TEST_DATA) / name;
+        std::filesystem::copy_file(from, std::filesystem::path(tmp) / name,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    int streams = 0;
+    compareWithApi(tmp, 1, &streams);
+    std::filesystem::remove_all(tmp);
+    EXPECT_EQ(streams, 6); // the HE stream under both subtypes
+}
+
+TEST_F(EndToEnd, DamagedStreamsLoseAtMostAFewPercentMoreFramesThanTheApiPath) {
+    const std::vector<Recovery> rs = recoveries(SONADEC_TEST_DATA);
+    EXPECT_GE(rs.size(), 5u);
+    for (const Recovery& r : rs) {
+        std::printf("%-45s API %4d  media object %4d\n", r.name.c_str(), r.api, r.mediaObject);
+        EXPECT_GE(r.mediaObject, r.api * 95 / 100) << r.name;
+    }
+}
+
+// The same checks over a larger collection of streams outside the
+// repository, when SONADEC_EXTRA_TESTDATA names it.
+TEST_F(EndToEnd, ExtraStreamsWhenPresent) {
+    const char* dir = std::getenv("SONADEC_EXTRA_TESTDATA");
+    if (dir == nullptr || !std::filesystem::is_directory(dir)) GTEST_SKIP() << "SONADEC_EXTRA_TESTDATA not set";
+    int streams = 0;
+    compareWithApi(dir, 41, &streams);
+    for (const Recovery& r : recoveries(dir)) {
+        std::printf("%-45s API %4d  media object %4d\n", r.name.c_str(), r.api, r.mediaObject);
+        EXPECT_GE(r.mediaObject, r.api * 95 / 100) << r.name;
+    }
+    std::printf("%d streams compared\n", streams);
 }
