@@ -7,6 +7,7 @@
 #include "guids.h"
 #include "module.h"
 #include "resources.h"
+#include "winreg.h"
 
 #define SONADEC_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -118,14 +119,23 @@ SONADEC_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv
 
 SONADEC_EXPORT HRESULT DllCanUnloadNow() { return gLockCount.load() == 0 ? S_OK : S_FALSE; }
 
+// Both run as one registry transaction: a registration that fails or is
+// interrupted half way leaves the registry as it was.
 SONADEC_EXPORT HRESULT DllRegisterServer() {
-    const HRESULT hr = DMORegisterFilter(L"Parvix AAC Decoder-DMO", CLSID_PvdAACDecoder, DMOCATEGORY_AUDIO_DECODER,
-                                         kPvdAACDecoderFilterId, 0, 2, kInputTypes, 1, kOutputTypes);
-    if (FAILED(hr)) return hr;
-    return updateRegistry(true);
+    RegistryTransaction transaction;
+    if (!transaction.ok()) return E_FAIL;
+    HRESULT hr = DMORegisterFilter(L"Parvix AAC Decoder-DMO", CLSID_PvdAACDecoder, DMOCATEGORY_AUDIO_DECODER,
+                                   kPvdAACDecoderFilterId, 0, 2, kInputTypes, 1, kOutputTypes);
+    if (SUCCEEDED(hr)) hr = updateRegistry(true);
+    if (FAILED(hr)) transaction.fail();
+    return hr;
 }
 
 SONADEC_EXPORT HRESULT DllUnregisterServer() {
+    RegistryTransaction transaction;
+    if (!transaction.ok()) return E_FAIL;
     DMOUnregisterFilter(kPvdAACDecoderFilterId);
-    return updateRegistry(false);
+    const HRESULT hr = updateRegistry(false);
+    if (FAILED(hr)) transaction.fail();
+    return hr;
 }

@@ -27,7 +27,9 @@ struct LoadedModule {
 };
 
 struct Runtime {
-    std::mutex lock;
+    // Held while a module is looked up, loaded and asked for a class
+    // object, so that CoFreeUnusedLibraries cannot unload it in between.
+    std::recursive_mutex lock;
     std::vector<LoadedModule> modules;
 };
 
@@ -107,8 +109,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID riid, voi
 
     Runtime& rt = runtime();
     LPFNGETCLASSOBJECT get = nullptr;
+    std::lock_guard<std::recursive_mutex> g(rt.lock);
     {
-        std::lock_guard<std::mutex> g(rt.lock);
         for (const LoadedModule& m : rt.modules)
             if (m.path == path) get = m.getClassObject;
         if (get == nullptr) {
@@ -141,7 +143,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 
 void CoFreeUnusedLibraries() {
     Runtime& rt = runtime();
-    std::lock_guard<std::mutex> g(rt.lock);
+    std::lock_guard<std::recursive_mutex> g(rt.lock);
     for (size_t i = 0; i < rt.modules.size();) {
         LoadedModule& m = rt.modules[i];
         if (m.canUnloadNow != nullptr && m.canUnloadNow() == S_OK) {

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <string>
+#include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 #include "internal.h"
@@ -16,9 +19,10 @@ using platform_internal::toUtf8;
 namespace {
 
 // Keys are rows of one table, linked by parent id; the two roots have fixed
-// ids. NOCASE collation gives the platform's case-insensitive names.
+// ids. NOCASE collation gives the platform's case-insensitive names. Ids are
+// never reused, so that a handle to a deleted key cannot reach a new one.
 const char* const kSchema =
-    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
     " name TEXT NOT NULL COLLATE NOCASE, UNIQUE(parent, name));"
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
     " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, name));"
@@ -116,12 +120,26 @@ private:
     sqlite3_stmt* st_ = nullptr;
 };
 
-// An opened key is a heap record holding its row id.
-struct OpenKey {
-    uint32_t magic;
-    int64_t id;
+// Open keys: handle value -> row id. Handle values are never reused, and a
+// value that is not in the table is refused without being dereferenced.
+struct Handles {
+    std::unordered_map<uintptr_t, int64_t> open;
+    uintptr_t next = 0x10000;
 };
-constexpr uint32_t kKeyMagic = 0x4B455921u;
+
+Handles& handles() {
+    static Handles h;
+    return h;
+}
+
+// Test hook: SONADEC_REGISTRY_EXIT_AFTER=k ends the process right after the
+// k-th registry write, as a crash or a kill would.
+void noteWrite() {
+    static long writes = 0;
+    static const char* limit = std::getenv("SONADEC_REGISTRY_EXIT_AFTER");
+    if (limit == nullptr) return;
+    if (++writes >= std::atol(limit)) _exit(86);
+}
 
 int64_t rootId(HKEY key) {
     if (key == HKEY_CLASSES_ROOT) return 1;
@@ -143,10 +161,10 @@ LONG handleId(sqlite3* db, HKEY key, int64_t* id) {
         *id = root;
         return ERROR_SUCCESS;
     }
-    const OpenKey* k = reinterpret_cast<const OpenKey*>(key);
-    if (k->magic != kKeyMagic) return ERROR_INVALID_HANDLE;
-    if (!keyExists(db, k->id)) return ERROR_KEY_DELETED;
-    *id = k->id;
+    const auto it = handles().open.find(reinterpret_cast<uintptr_t>(key));
+    if (it == handles().open.end()) return ERROR_INVALID_HANDLE;
+    if (!keyExists(db, it->second)) return ERROR_KEY_DELETED;
+    *id = it->second;
     return ERROR_SUCCESS;
 }
 
@@ -173,8 +191,11 @@ int64_t childId(sqlite3* db, int64_t parent, const std::string& name) {
 }
 
 HKEY newHandle(int64_t id) {
-    OpenKey* k = new (std::nothrow) OpenKey{kKeyMagic, id};
-    return reinterpret_cast<HKEY>(k);
+    Handles& h = handles();
+    const uintptr_t value = h.next;
+    h.next += 4;
+    h.open.emplace(value, id);
+    return reinterpret_cast<HKEY>(value);
 }
 
 bool exec(sqlite3* db, const char* sql) {
@@ -211,6 +232,16 @@ RegistryBatch::~RegistryBatch() {
 
 } // namespace platform_internal
 
+RegistryTransaction::RegistryTransaction() : batch_(new (std::nothrow) platform_internal::RegistryBatch) {}
+
+RegistryTransaction::~RegistryTransaction() { delete batch_; }
+
+void RegistryTransaction::fail() {
+    if (batch_ != nullptr) batch_->fail();
+}
+
+bool RegistryTransaction::ok() const { return batch_ != nullptr && batch_->ok(); }
+
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                      LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
@@ -230,6 +261,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
             }
             next = sqlite3_last_insert_rowid(db);
             disp = REG_CREATED_NEW_KEY;
+            noteWrite();
         }
         id = next;
     }
@@ -263,11 +295,8 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
 LONG RegCloseKey(HKEY key) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     if (rootId(key) != kNoKey) return ERROR_SUCCESS;
-    OpenKey* k = reinterpret_cast<OpenKey*>(key);
-    if (k->magic != kKeyMagic) return ERROR_INVALID_HANDLE;
-    k->magic = 0;
-    delete k;
-    return ERROR_SUCCESS;
+    std::lock_guard<std::recursive_mutex> g(store().lock);
+    return handles().open.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD cbData) {
@@ -301,7 +330,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
     if (LONG e = handleId(db, key, &id); e != ERROR_SUCCESS) return e;
     Stmt up(db, "INSERT OR REPLACE INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)");
     up.bind(1, id).bind(2, toUtf8(name ? name : L"")).bind(3, type).bindBlob(4, data, cbData);
-    return up.step() == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    if (up.step() != SQLITE_DONE) return ERROR_CANTWRITE;
+    noteWrite();
+    return ERROR_SUCCESS;
 }
 
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
@@ -323,6 +354,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
         batch.fail();
         return ERROR_CANTWRITE;
     }
+    noteWrite();
     return ERROR_SUCCESS;
 }
 
@@ -334,7 +366,9 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     if (LONG e = handleId(db, key, &id); e != ERROR_SUCCESS) return e;
     Stmt d(db, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
     if (d.bind(1, id).bind(2, toUtf8(name ? name : L"")).step() != SQLITE_DONE) return ERROR_CANTWRITE;
-    return sqlite3_changes(db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    if (sqlite3_changes(db) == 0) return ERROR_FILE_NOT_FOUND;
+    noteWrite();
+    return ERROR_SUCCESS;
 }
 
 namespace {

@@ -54,6 +54,26 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD 
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved,
                    LPDWORD type, LPBYTE data, LPDWORD cbData);
 
+namespace platform_internal {
+class RegistryBatch;
+}
+
+// Not of the platform's API: the registry writes made while one of these
+// lives (on this thread) form one transaction, committed when the outermost
+// one ends unless fail() was called. A process that dies before then leaves
+// the registry as it was.
+class RegistryTransaction {
+public:
+    RegistryTransaction();
+    ~RegistryTransaction();
+    void fail();
+    bool ok() const;
+    RegistryTransaction(const RegistryTransaction&) = delete;
+    RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+private:
+    platform_internal::RegistryBatch* batch_;
+};
+
 #define RegCreateKeyEx RegCreateKeyExW
 #define RegOpenKeyEx RegOpenKeyExW
 #define RegQueryValueEx RegQueryValueExW

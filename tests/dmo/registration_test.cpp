@@ -1,5 +1,8 @@
 #include <cstdlib>
+#include <atomic>
 #include <map>
+#include <thread>
+#include <sys/wait.h>
 
 #include "dmo_fixture.h"
 #include "winreg.h"
@@ -214,4 +217,87 @@ TEST_F(Module, AggregationNeedsIUnknown) {
     mobj->Release();
     outer.inner->Release();
     f->Release();
+}
+
+namespace {
+
+std::map<std::wstring, std::wstring> snapshotAll() {
+    std::map<std::wstring, std::wstring> m;
+    dump(HKEY_CLASSES_ROOT, L"HKCR", &m);
+    dump(HKEY_LOCAL_MACHINE, L"HKLM", &m);
+    return m;
+}
+
+// Runs the registration tool with the process ended after its k-th registry
+// write (k = 0: never); its exit status.
+int registerTool(bool undo, int k) {
+    std::string cmd;
+    if (k > 0) cmd = "SONADEC_REGISTRY_EXIT_AFTER=" + std::to_string(k) + " ";
+    cmd += std::string(SONADEC_TOOL_RUNNER) + " " + SONADEC_REGSVR + (undo ? " -u " : " ") + SONADEC_MODULE +
+           " > /dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(Registration, AProcessKilledAtAnyWriteLeavesTheRegistryAsBeforeOrAsAfter) {
+    for (bool undo : {false, true}) {
+        // The states before and after a complete run.
+        std::map<std::wstring, std::wstring> before, after;
+        {
+            TempRegistry reg;
+            if (undo) {
+                ASSERT_EQ(registerTool(false, 0), 0);
+            }
+            before = snapshotAll();
+            ASSERT_EQ(registerTool(undo, 0), 0);
+            after = snapshotAll();
+        }
+        ASSERT_NE(before, after);
+        int killed = 0;
+        for (int k = 1; k < 500; ++k) {
+            TempRegistry reg;
+            if (undo) {
+                ASSERT_EQ(registerTool(false, 0), 0);
+            }
+            const int status = registerTool(undo, k);
+            const auto now = snapshotAll();
+            EXPECT_TRUE(now == before || now == after) << (undo ? "unregistration" : "registration")
+                                                       << " killed after write " << k;
+            if (status != 86) {
+                EXPECT_EQ(status, 0);
+                EXPECT_EQ(now, after);
+                break;
+            }
+            EXPECT_EQ(now, before) << "killed after write " << k;
+            ++killed;
+        }
+        EXPECT_GT(killed, 5) << "the run makes several writes";
+    }
+}
+
+TEST_F(Module, ActivationRacingFreeUnusedLibrariesNeverRunsAnUnloadedModule) {
+    // One thread creates and releases objects (the module becomes unloadable
+    // after each), the other unloads what it can, as fast as both go.
+    std::atomic<bool> done{false};
+    std::thread unloader([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (!done.load()) CoFreeUnusedLibraries();
+        CoUninitialize();
+    });
+    int created = 0;
+    for (int i = 0; i < 300; ++i) {
+        IMediaObject* obj = nullptr;
+        if (CoCreateInstance(kDecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaObject,
+                             reinterpret_cast<void**>(&obj)) == S_OK) {
+            DWORD in = 0, out = 0;
+            EXPECT_EQ(obj->GetStreamCount(&in, &out), S_OK);
+            obj->Release();
+            ++created;
+        }
+    }
+    done = true;
+    unloader.join();
+    EXPECT_EQ(created, 300);
 }

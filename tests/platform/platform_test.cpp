@@ -153,6 +153,65 @@ TEST(Registry, HandleOfADeletedKeyReportsIt) {
     RegCloseKey(k);
 }
 
+TEST(Registry, BadHandlesAreRefusedNotFollowed) {
+    TempRegistry reg;
+    // Values that were never handles, and one that was closed.
+    long stackWord = 0;
+    const HKEY bogus[] = {reinterpret_cast<HKEY>(&stackWord), reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1234)),
+                          reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xDEADBEEF0ull)),
+                          reinterpret_cast<HKEY>(static_cast<uintptr_t>(1))};
+    HKEY closed;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Test\\Closed", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &closed,
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
+    std::vector<HKEY> all(std::begin(bogus), std::end(bogus));
+    all.push_back(closed);
+    for (HKEY k : all) {
+        HKEY out;
+        DWORD v = 1, size = sizeof v;
+        wchar_t name[16];
+        DWORD cch = 16;
+        EXPECT_EQ(RegOpenKeyExW(k, L"x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegCreateKeyExW(k, L"x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegQueryValueExW(k, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegSetValueExW(k, L"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegDeleteValueW(k, L"v"), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegDeleteKeyW(k, L"x"), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegEnumKeyExW(k, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegCloseKey(k), ERROR_INVALID_HANDLE);
+    }
+    EXPECT_EQ(stackWord, 0);
+}
+
+TEST(Registry, ADeletedKeysHandleNeverReachesANewKey) {
+    TempRegistry reg;
+    HKEY parent, old;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Test", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &parent, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(parent, L"Old", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &old, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyW(parent, L"Old"), ERROR_SUCCESS);
+    // The newest key goes and others come: none may answer to the old handle.
+    for (int i = 0; i < 4; ++i) {
+        HKEY fresh;
+        const std::wstring name = L"New" + std::to_wstring(i);
+        ASSERT_EQ(RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &fresh, nullptr),
+                  ERROR_SUCCESS);
+        const DWORD v = 7;
+        EXPECT_EQ(RegSetValueExW(old, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v),
+                  ERROR_KEY_DELETED);
+        DWORD got = 0, size = sizeof got;
+        EXPECT_EQ(RegQueryValueExW(fresh, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&got), &size),
+                  ERROR_FILE_NOT_FOUND);
+        RegCloseKey(fresh);
+        if (i % 2 == 0) {
+            ASSERT_EQ(RegDeleteKeyW(parent, name.c_str()), ERROR_SUCCESS);
+        }
+    }
+    RegCloseKey(old);
+    RegCloseKey(parent);
+}
+
 TEST(Registry, EnumeratesSubkeysAndValues) {
     TempRegistry reg;
     RegCloseKey(create(HKEY_CLASSES_ROOT, L"E\\one"));
