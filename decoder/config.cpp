@@ -146,8 +146,10 @@ int32_t parseAdtsStart(BitReader* r, AacStreamConfig* cfg) {
     const uint32_t srIndex = readBits(r, 4);
     readBits(r, 1);
     const uint32_t channelConfig = readBits(r, 3);
-    skipBits(r, 4 + 13 + 11 + 2);
-    if (protectionAbsent == 0) skipBits(r, 16);
+    skipBits(r, 4 + 13 + 11);
+    const int32_t blocks = static_cast<int32_t>(readBits(r, 2));
+    // A protected frame of several blocks puts the block positions before its CRC.
+    if (protectionAbsent == 0) skipBits(r, 16 * blocks + 16);
     if ((profile != 1 && profile != 3) || layer != 0) return AAC_DEC_ERROR;
     if (srIndex > 11) return AAC_DEC_ERROR;
     cfg->profile = static_cast<int32_t>(profile);

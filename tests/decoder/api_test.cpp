@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "context.h"
@@ -279,3 +282,83 @@ TEST(DecoderApi, ConfigurationOnlyThroughInit) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<uint8_t> readStream(const char* name) {
+    std::ifstream f(std::string(SONADEC_TEST_DATA) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+size_t adtsLength(const std::vector<uint8_t>& s, size_t at) {
+    return ((s[at + 3] & 3u) << 11) | (s[at + 4] << 3) | (s[at + 5] >> 5);
+}
+
+} // namespace
+
+// Calls that fail on a frame cut short (as a caller streaming the data would
+// make) change nothing: the noise generator, the learned element tags and the
+// header state stay, and the PCM is that of a decoder that never saw them.
+TEST(DecoderApi, AFailedCallLeavesTheDecoderAsItWas) {
+    const std::vector<uint8_t> s = readStream("lc_ff_24000_st_pns.adts");
+    ASSERT_GT(s.size(), 4000u);
+    AacStreamConfig c{};
+    int32_t n = static_cast<int32_t>(s.size());
+    ASSERT_EQ(AacDecParseConfig(s.data(), &n, &c, 1), 0);
+    Decoder plain, tried;
+    AacStreamConfig c2 = c;
+    ASSERT_EQ(AacDecInit(plain.d, &c), 0);
+    ASSERT_EQ(AacDecInit(tried.d, &c2), 0);
+    std::vector<int16_t> a(4096), b(4096);
+    size_t at = 0;
+    int frames = 0, failures = 0;
+    while (at + 7 <= s.size() && frames < 40) {
+        const size_t len = adtsLength(s, at);
+        if (at + len > s.size()) break;
+        for (size_t cut : {len / 3, len / 2, len - 1}) {
+            const int32_t seed0 = tried.d->noiseSeed[0], seed1 = tried.d->noiseSeed[1];
+            const int32_t tag0 = tried.d->elementTag[0], tag1 = tried.d->elementTag[1];
+            int32_t in = static_cast<int32_t>(cut), out = 8192;
+            if (AacDecDecodeFrame(tried.d, s.data() + at, &in, b.data(), &out) != AAC_DEC_OK) {
+                ++failures;
+                EXPECT_EQ(in, static_cast<int32_t>(cut));
+                EXPECT_EQ(tried.d->noiseSeed[0], seed0);
+                EXPECT_EQ(tried.d->noiseSeed[1], seed1);
+                EXPECT_EQ(tried.d->elementTag[0], tag0);
+                EXPECT_EQ(tried.d->elementTag[1], tag1);
+                EXPECT_EQ(tried.d->adtsBlocksLeft, -1);
+            }
+        }
+        int32_t inA = static_cast<int32_t>(len), outA = 8192, inB = inA, outB = 8192;
+        ASSERT_EQ(AacDecDecodeFrame(plain.d, s.data() + at, &inA, a.data(), &outA), AAC_DEC_OK);
+        ASSERT_EQ(AacDecDecodeFrame(tried.d, s.data() + at, &inB, b.data(), &outB), AAC_DEC_OK);
+        ASSERT_EQ(inA, inB);
+        ASSERT_EQ(outA, outB);
+        ASSERT_EQ(std::memcmp(a.data(), b.data(), static_cast<size_t>(outA)), 0) << "frame " << frames;
+        at += len;
+        ++frames;
+    }
+    EXPECT_EQ(frames, 40);
+    EXPECT_GT(failures, 60);
+}
+
+// A multi-block frame whose first block breaks: the next call reads the
+// next frame's header, not its bytes as a second block.
+TEST_F(AdtsEntry, ABlockThatBreaksEndsItsFrame) {
+    const std::vector<uint8_t> s = readStream("lc_ff_22050_mo.2blk.adts");
+    ASSERT_GT(s.size(), 2000u);
+    AacStreamConfig c{};
+    int32_t n = static_cast<int32_t>(s.size());
+    ASSERT_EQ(AacDecParseConfig(s.data(), &n, &c, 1), 0);
+    ASSERT_EQ(AacDecInit(dec.d, &c), 0);
+    ASSERT_EQ(s[6] & 3, 1); // two blocks per frame
+    std::vector<uint8_t> bad(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(adtsLength(s, 0)));
+    bad[7] = 0xE0; // an END element first: nothing decoded
+    int32_t consumed = 0;
+    EXPECT_EQ(decode(bad, &consumed, 8192), AAC_DEC_ERROR);
+    EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+    // The next frame decodes from its header.
+    const std::vector<uint8_t> next(s.begin() + static_cast<std::ptrdiff_t>(adtsLength(s, 0)), s.end());
+    EXPECT_EQ(decode(next, &consumed, 8192), AAC_DEC_OK);
+    EXPECT_EQ(dec.d->adtsBlocksLeft, 0);
+}

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "aacdec.h"
 #include "context.h"
 #include "element.h"
 #include "reconstruct.h"
@@ -272,6 +273,33 @@ TEST(StereoProcess, MidSideAndIntensityAgainstDirectFormulas) {
         EXPECT_NEAR(spectra[1024 + i], want, std::fabs(want) * 1e-7 + 2) << i;
     }
     for (int i = 32; i < 40; ++i) EXPECT_EQ(spectra[1024 + i], 0);
+}
+
+TEST(Drc, WithoutAReferenceLevelEverSentTheGainsApplyUnscaled) {
+    // The level a freshly configured decoder assumes.
+    AacDecoder* d = nullptr;
+    ASSERT_EQ(AacDecCreate(&d), 0);
+    AacStreamConfig c{};
+    c.frameLength = 1024;
+    c.sampleRate = 44100;
+    c.channels = 2;
+    c.profile = 1;
+    ASSERT_EQ(AacDecInit(d, &c), 0);
+    const uint8_t level = d->drcProgRefLevel;
+    AacDecDestroy(d);
+
+    DrcInfo drc{};
+    drc.numBands = 2;
+    drc.bandTop[0] = 1; // lines 0..7: no compression sent
+    drc.bandTop[1] = 3; // lines 8..15: 6 dB of compression
+    drc.progRefLevel = level;
+    drc.dynRngSgn[1] = 1;
+    drc.dynRngCtl[1] = 24;
+    std::vector<int32_t> spectrum(1024, 1 << 24);
+    applyDrc(&drc, spectrum.data());
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(spectrum[i], 1 << 24, 16.0) << i;
+    for (int i = 8; i < 16; ++i) EXPECT_NEAR(spectrum[i], 1 << 23, 16.0) << i;
+    for (int i = 16; i < 1024; ++i) EXPECT_EQ(spectrum[i], 1 << 24);
 }
 
 TEST(Drc, GainAgainstTheFormulaAndBounded) {

@@ -384,3 +384,147 @@ TEST_F(EndToEnd, ExtraStreamsWhenPresent) {
     }
     std::printf("%d streams compared\n", streams);
 }
+
+namespace {
+
+// The frames of an ADTS stream of several blocks per frame, with the byte
+// length of each block as the decoder consumes it.
+struct AdtsFrames {
+    std::vector<std::vector<uint8_t>> headers;
+    std::vector<std::vector<std::vector<uint8_t>>> blocks;
+};
+
+AdtsFrames splitBlocks(const std::vector<uint8_t>& s) {
+    AdtsFrames f;
+    AacStreamConfig cfg{};
+    int32_t n = static_cast<int32_t>(s.size());
+    AacDecoder* d = nullptr;
+    if (AacDecParseConfig(s.data(), &n, &cfg, 1) != 0 || AacDecCreate(&d) != 0 || AacDecInit(d, &cfg) != 0) return f;
+    std::vector<int16_t> pcm(4096);
+    size_t at = 0;
+    while (at + 7 <= s.size()) {
+        const size_t len = ((s[at + 3] & 3u) << 11) | (s[at + 4] << 3) | (s[at + 5] >> 5);
+        const int blocks = (s[at + 6] & 3) + 1;
+        f.headers.emplace_back(s.begin() + at, s.begin() + at + 7);
+        f.blocks.emplace_back();
+        size_t pos = at;
+        for (int b = 0; b < blocks; ++b) {
+            int32_t in = static_cast<int32_t>(at + len - pos), out = 8192;
+            if (AacDecDecodeFrame(d, s.data() + pos, &in, pcm.data(), &out) != 0) break;
+            const size_t skip = b == 0 ? 7 : 0;
+            f.blocks.back().emplace_back(s.begin() + pos + skip, s.begin() + pos + in);
+            pos += in;
+        }
+        at += len;
+    }
+    AacDecDestroy(d);
+    return f;
+}
+
+DecodedAudio decodeAdts(const std::vector<uint8_t>& bytes) {
+    StreamInput s;
+    s.form = StreamInput::kAdts;
+    s.bytes = bytes;
+    DecodedAudio a;
+    std::string err;
+    EXPECT_TRUE(decodeWithApi(s, DecodeOptions{}, &a, &err)) << err;
+    return a;
+}
+
+} // namespace
+
+TEST(AdtsBlocks, ProtectedFramesOfSeveralBlocksDecodeAsUnprotected) {
+    StreamInput s;
+    std::string err;
+    ASSERT_TRUE(loadStreamInput(std::string(SONADEC_TEST_DATA) + "/lc_ff_22050_mo.2blk.adts", &s, &err)) << err;
+    const AdtsFrames f = splitBlocks(s.bytes);
+    ASSERT_GT(f.headers.size(), 10u);
+    // Rebuild each frame with protection: block positions and a header CRC
+    // after the header, a CRC after each block (values are not checked).
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < f.headers.size(); ++i) {
+        const auto& blocks = f.blocks[i];
+        if (blocks.size() != 2) break; // the stream's last frame is cut short
+        const size_t length = 7 + 2 * (blocks.size() - 1) + 2 + blocks[0].size() + 2 + blocks[1].size() + 2;
+        std::vector<uint8_t> h = f.headers[i];
+        h[1] &= 0xFE;
+        h[3] = static_cast<uint8_t>((h[3] & 0xFC) | (length >> 11));
+        h[4] = static_cast<uint8_t>(length >> 3);
+        h[5] = static_cast<uint8_t>((h[5] & 0x1F) | ((length & 7) << 5));
+        out.insert(out.end(), h.begin(), h.end());
+        const size_t second = blocks[0].size() + 2;
+        out.push_back(static_cast<uint8_t>(second >> 8));
+        out.push_back(static_cast<uint8_t>(second));
+        out.push_back(0xA5);
+        out.push_back(0x5A);
+        for (const auto& b : blocks) {
+            out.insert(out.end(), b.begin(), b.end());
+            out.push_back(0x3C);
+            out.push_back(0xC3);
+        }
+    }
+    const DecodedAudio plain = decodeAdts(s.bytes);
+    const DecodedAudio prot = decodeAdts(out);
+    EXPECT_GE(prot.framesDecoded, plain.framesDecoded - 2);
+    ASSERT_LE(prot.pcm.size(), plain.pcm.size());
+    const std::vector<int16_t> head(plain.pcm.begin(), plain.pcm.begin() + static_cast<std::ptrdiff_t>(prot.pcm.size()));
+    EXPECT_EQ(prot.failedCalls, 0);
+    EXPECT_EQ(prot.pcm, head);
+}
+
+TEST(AdtsBlocks, AFailedFirstBlockCostsItsFrameAndNoMore) {
+    TempRegistry reg;
+    StreamInput s;
+    std::string err;
+    ASSERT_TRUE(loadStreamInput(std::string(SONADEC_TEST_DATA) + "/lc_ff_22050_mo.2blk.adts", &s, &err)) << err;
+    const DecodedAudio clean = decodeAdts(s.bytes);
+    // Frame 3's first block starts with an END element: it cannot decode.
+    std::vector<uint8_t> bad = s.bytes;
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) at += ((bad[at + 3] & 3u) << 11) | (bad[at + 4] << 3) | (bad[at + 5] >> 5);
+    bad[at + 7] = 0xE0;
+    const DecodedAudio damaged = decodeAdts(bad);
+    EXPECT_EQ(damaged.framesDecoded, clean.framesDecoded - 2);
+    // The same through the media object, in small and large buffers.
+    StreamInput d = s;
+    d.bytes = bad;
+    MediaObjectInput mi;
+    ASSERT_TRUE(prepareMediaObjectInput(d, &mi, &err)) << err;
+    ASSERT_EQ(callModule("DllRegisterServer"), S_OK);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (size_t size : {size_t{5}, size_t{4096}}) {
+        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
+        EXPECT_EQ(run.frames, clean.framesDecoded - 2) << size;
+        EXPECT_EQ(run.pcm, damaged.pcm) << size;
+    }
+    CoUninitialize();
+}
+
+// Raw access units of a noise-substitution stream, split anywhere: a unit
+// tried before it is complete must not advance the noise generator.
+TEST_F(EndToEnd, RawUnitsOfANoiseSubstitutionStreamDecodeAsUnsplit) {
+    StreamInput s = load("lc_ff_24000_st_pns.adts");
+    MediaObjectInput adts;
+    std::string err;
+    ASSERT_TRUE(prepareMediaObjectInput(s, &adts, &err)) << err;
+    MediaObjectInput mi = adts;
+    mi.payload.clear();
+    std::vector<size_t> units;
+    for (size_t at = 0; at + 7 <= adts.payload.size();) {
+        const uint8_t* h = adts.payload.data() + at;
+        const size_t len = ((h[3] & 3u) << 11) | (h[4] << 3) | (h[5] >> 5);
+        const size_t hdr = (h[1] & 1) ? 7 : 9;
+        if (at + len > adts.payload.size() || len <= hdr) break;
+        mi.payload.insert(mi.payload.end(), h + hdr, h + len);
+        units.push_back(mi.payload.size());
+        at += len;
+    }
+    const ApiDecode api = decodeFramesWithApi(mi, false);
+    ASSERT_GT(api.ends.size(), 30u);
+    for (size_t size : {size_t{4096}, size_t{1000}, size_t{13}}) {
+        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
+        EXPECT_EQ(run.pcm, api.pcm) << "buffers of " << size;
+    }
+    const MoRun one = runMediaObject(mi, false, mi.payload, units);
+    EXPECT_EQ(one.pcm, api.pcm) << "one unit per buffer";
+}

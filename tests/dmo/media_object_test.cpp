@@ -485,3 +485,175 @@ TEST_F(MediaObject, LyingFormatBlocksNeverCrash) {
             }
         }
 }
+
+namespace {
+
+struct Output {
+    HRESULT hr;
+    DWORD status;
+    REFERENCE_TIME time;
+    std::vector<BYTE> pcm;
+};
+
+// The first `frames` ADTS frames of a stream, whole.
+std::vector<BYTE> adtsFrames(const std::string& name, int frames, std::vector<size_t>* ends = nullptr) {
+    const std::vector<BYTE> s = readFile(name);
+    size_t at = 0;
+    for (int i = 0; i < frames && at + 7 <= s.size(); ++i) {
+        at += ((s[at + 3] & 3) << 11) | (s[at + 4] << 3) | (s[at + 5] >> 5);
+        if (ends) ends->push_back(at);
+    }
+    return std::vector<BYTE>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())));
+}
+
+class Streaming : public MediaObject {
+protected:
+    void SetUp() override {
+        MediaObject::SetUp();
+        ASSERT_EQ(setBoth(), S_OK);
+        out = TestBuffer::output(8192);
+    }
+    void TearDown() override {
+        out->Release();
+        MediaObject::TearDown();
+    }
+    HRESULT give(const std::vector<BYTE>& bytes, DWORD flags = 0, REFERENCE_TIME t = 0) {
+        TestBuffer* in = TestBuffer::input(bytes);
+        const HRESULT hr = mo->ProcessInput(0, in, flags, t, 0);
+        in->Release();
+        return hr;
+    }
+    Output pull() {
+        DMO_OUTPUT_DATA_BUFFER ob{out, 0, 0, 0};
+        out->SetLength(0);
+        DWORD status = 0;
+        Output o{mo->ProcessOutput(0, 1, &ob, &status), ob.dwStatus, ob.rtTimestamp, {}};
+        BYTE* b = nullptr;
+        DWORD n = 0;
+        out->GetBufferAndLength(&b, &n);
+        if (o.hr == S_OK) o.pcm.assign(b, b + n);
+        return o;
+    }
+    // Everything the object gives until it wants input.
+    std::vector<Output> pullAll() {
+        std::vector<Output> all;
+        for (int i = 0; i < 64; ++i) {
+            all.push_back(pull());
+            DWORD f = 0;
+            mo->GetInputStatus(0, &f);
+            if ((f & DMO_INPUT_STATUSF_ACCEPT_DATA) && !(all.back().status & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE)) break;
+        }
+        return all;
+    }
+    static std::vector<std::vector<BYTE>> pcmOf(const std::vector<Output>& os) {
+        std::vector<std::vector<BYTE>> r;
+        for (const Output& o : os)
+            if (!o.pcm.empty()) r.push_back(o.pcm);
+        return r;
+    }
+    TestBuffer* out = nullptr;
+};
+
+} // namespace
+
+TEST_F(Streaming, ABadFrameCostsThatFrameOnly) {
+    std::vector<size_t> ends;
+    std::vector<BYTE> s = adtsFrames("lc_ff_44100_st_is.adts", 5, &ends);
+    std::vector<BYTE> bad = s;
+    bad[ends[1] + 7] = 0xE0; // frame 3's block starts with END
+    ASSERT_EQ(give(bad), S_OK);
+    const auto os = pullAll();
+    EXPECT_EQ(pcmOf(os).size(), 4u);
+    // The same bytes decoded frame by frame, the bad one skipped.
+    ASSERT_EQ(mo->Flush(), S_OK);
+    std::vector<std::vector<BYTE>> want;
+    for (size_t i = 0; i < ends.size(); ++i) {
+        const size_t from = i ? ends[i - 1] : 0;
+        ASSERT_EQ(give(std::vector<BYTE>(bad.begin() + from, bad.begin() + ends[i])), S_OK);
+        for (auto& p : pcmOf(pullAll())) want.push_back(p);
+    }
+    EXPECT_EQ(pcmOf(os), want);
+}
+
+TEST_F(Streaming, IncompleteExactlyWhileAnotherFrameIsInTheBuffer) {
+    std::vector<size_t> ends;
+    std::vector<BYTE> s = adtsFrames("lc_ff_44100_st_is.adts", 3, &ends);
+    s.resize(ends[1] + (ends[2] - ends[1]) / 2); // two frames and half a third
+    ASSERT_EQ(give(s), S_OK);
+    Output a = pull();
+    ASSERT_EQ(a.hr, S_OK);
+    EXPECT_TRUE(a.status & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE);
+    Output b = pull();
+    ASSERT_EQ(b.hr, S_OK);
+    EXPECT_FALSE(b.status & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE);
+    DWORD f = 0;
+    ASSERT_EQ(mo->GetInputStatus(0, &f), S_OK);
+    EXPECT_EQ(f, static_cast<DWORD>(DMO_INPUT_STATUSF_ACCEPT_DATA)); // the half frame is carried
+    EXPECT_EQ(pull().hr, S_FALSE);
+}
+
+TEST_F(Streaming, TheFirstTimeStampIsKeptWhenItsBufferHoldsNoWholeFrame) {
+    const std::vector<BYTE> s = adtsFrames("lc_ff_44100_st_is.adts", 3);
+    ASSERT_EQ(give(std::vector<BYTE>(s.begin(), s.begin() + 100), DMO_INPUT_DATA_BUFFERF_TIME, 777), S_OK);
+    EXPECT_EQ(pull().hr, S_FALSE);
+    ASSERT_EQ(give(std::vector<BYTE>(s.begin() + 100, s.end())), S_OK);
+    const auto os = pullAll();
+    ASSERT_FALSE(os.empty());
+    ASSERT_EQ(os[0].hr, S_OK);
+    EXPECT_TRUE(os[0].status & DMO_OUTPUT_DATA_BUFFERF_TIME);
+    EXPECT_EQ(os[0].time, 777);
+    ASSERT_GE(os.size(), 2u);
+    EXPECT_EQ(os[1].time, 777 + 232199);
+}
+
+TEST_F(Streaming, DiscontinuityAndFlushRestartTheDecoder) {
+    const std::vector<BYTE> s = adtsFrames("lc_ff_44100_st_is.adts", 4);
+    ASSERT_EQ(give(s), S_OK);
+    const auto first = pcmOf(pullAll());
+    ASSERT_EQ(first.size(), 4u);
+    // The same frames after a discontinuity decode as from a fresh start.
+    ASSERT_EQ(mo->Discontinuity(0), S_OK);
+    ASSERT_EQ(give(s), S_OK);
+    EXPECT_EQ(pcmOf(pullAll()), first);
+    // And after a flush in the middle of the stream.
+    ASSERT_EQ(give(s), S_OK);
+    pull();
+    ASSERT_EQ(mo->Flush(), S_OK);
+    ASSERT_EQ(give(s), S_OK);
+    EXPECT_EQ(pcmOf(pullAll()), first);
+}
+
+TEST_F(Streaming, NewInputClearsTheDiscontinuity) {
+    const std::vector<BYTE> s = adtsFrames("lc_ff_44100_st_is.adts", 3);
+    // A tail carried past a discontinuity is drained on its own...
+    ASSERT_EQ(give(std::vector<BYTE>(s.begin(), s.begin() + 50)), S_OK);
+    EXPECT_EQ(pull().hr, S_FALSE);
+    ASSERT_EQ(mo->Discontinuity(0), S_OK);
+    // ...or, when input comes first, dropped: the new input starts afresh
+    // and nothing of the old tail is drained later.
+    ASSERT_EQ(give(s), S_OK);
+    EXPECT_EQ(pcmOf(pullAll()).size(), 3u);
+    EXPECT_EQ(pull().hr, S_FALSE);
+    ASSERT_EQ(give(std::vector<BYTE>(s.begin(), s.begin() + 50)), S_OK);
+    EXPECT_EQ(pull().hr, S_FALSE);
+    EXPECT_EQ(pull().hr, S_FALSE); // carried, waiting: no discontinuity left to drain it
+}
+
+TEST_F(Streaming, AFlushInsideAMultiBlockFrameDoesNotTakeTheNextHeaderForABlock) {
+    format = waveFormat(0xA106, 1, 22050, {0x13, 0x88}); // LC mono 22050
+    mo->SetInputType(0, nullptr, DMO_SET_TYPEF_CLEAR);
+    mo->SetOutputType(0, nullptr, DMO_SET_TYPEF_CLEAR);
+    ASSERT_EQ(setBoth(), S_OK);
+    const std::vector<BYTE> s = adtsFrames("lc_ff_22050_mo.2blk.adts", 4);
+    ASSERT_EQ(s[6] & 3, 1);
+    ASSERT_EQ(give(s), S_OK);
+    const auto whole = pcmOf(pullAll());
+    ASSERT_EQ(whole.size(), 8u);
+    ASSERT_EQ(mo->Flush(), S_OK);
+    // First block of the first frame only, then a seek back to the start.
+    ASSERT_EQ(give(s), S_OK);
+    ASSERT_EQ(pull().hr, S_OK);
+    ASSERT_EQ(mo->Flush(), S_OK);
+    ASSERT_EQ(give(s), S_OK);
+    EXPECT_EQ(pcmOf(pullAll()), whole);
+}
