@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -479,6 +481,41 @@ TEST(Com, UnregisteredClassAndMissingModule) {
     setString(k, nullptr, L"/nonexistent/module.so");
     RegCloseKey(k);
     EXPECT_EQ(CoCreateInstance(kSample, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p), CO_E_DLLNOTFOUND);
+    CoUninitialize();
+}
+
+// CoFreeUnusedLibraries while another thread is inside the module's
+// DllGetClassObject must wait: the module is not unloadable until then only
+// because the class object has not been handed out yet.
+TEST(Com, FreeUnusedLibrariesCannotUnloadAModuleBeingAskedForAClassObject) {
+    TempRegistry reg;
+    const GUID kSlow = {0x51041000, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+    wchar_t text[40];
+    StringFromGUID2(kSlow, text, 40);
+    HKEY k = create(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + text + L"\\InprocServer32").c_str());
+    const std::string path = SLOW_MODULE;
+    setString(k, nullptr, std::wstring(path.begin(), path.end()).c_str());
+    RegCloseKey(k);
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    std::atomic<bool> asking{false};
+    std::thread unloader([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (!asking.load()) std::this_thread::yield();
+        usleep(20000); // well inside the module's DllGetClassObject
+        CoFreeUnusedLibraries();
+        CoUninitialize();
+    });
+    IClassFactory* f = nullptr;
+    asking = true;
+    const HRESULT hr = CoGetClassObject(kSlow, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                        reinterpret_cast<void**>(&f));
+    unloader.join();
+    ASSERT_EQ(hr, S_OK);
+    // The factory still works: its module is loaded.
+    void* obj = reinterpret_cast<void*>(1);
+    EXPECT_EQ(f->CreateInstance(nullptr, IID_IUnknown, &obj), E_NOINTERFACE);
+    EXPECT_EQ(obj, nullptr);
+    f->Release();
     CoUninitialize();
 }
 
