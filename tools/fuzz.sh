@@ -8,13 +8,16 @@ cd "$(dirname "$0")/.."
 sonadec_need_packages "${SONADEC_BUILD_PACKAGES[@]}" "${SONADEC_FUZZ_PACKAGES[@]}"
 seconds=${1:-30}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode fuzz_sbr fuzz_pixkit >/dev/null
+cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_config fuzz_decode fuzz_sbr fuzz_dmo fuzz_pixkit >/dev/null
 work=build/fuzz/corpus
-mkdir -p "$work/config" "$work/decode" "$work/sbr" "$work/pixkit"
+mkdir -p "$work/config" "$work/decode" "$work/sbr" "$work/dmo" "$work/pixkit"
 for f in tests/data/*.adts tests/data/*.adif; do
     b=$(basename "$f")
     { printf '\001\000'; head -c 2048 "$f"; } > "$work/config/$b"
-    { printf '\055'; head -c 4096 "$f"; } > "$work/decode/$b"
+    # Decode: stereo 44100 LC (selector 015), SBR left to the HE seeds below.
+    { printf '\015'; head -c 4096 "$f"; } > "$work/decode/$b"
+    # Media object: LC stereo 44100 configuration, honest lengths, then the stream.
+    { printf '\002\002\002\000\022\020'; head -c 4096 "$f"; } > "$work/dmo/$b"
 done
 # HE-AAC streams also under the HE configuration of their core, dual rate
 # (selector: rate bits, channel bit 3, SBR bit 5), and their bytes as SBR payloads.
@@ -23,7 +26,7 @@ for seed in "he_fdk_48000_st 053" "he_fdk_44100_mo 042" "he_fdk_32000_st 051" "h
     { printf "\\$2"; head -c 4096 "tests/data/$1.adts"; } > "$work/decode/$1.he"
     { printf '\027'; head -c 1024 "tests/data/$1.adts"; } > "$work/sbr/$1"
 done
-for t in config decode sbr pixkit; do
+for t in config decode sbr dmo pixkit; do
     echo "== fuzz_$t for ${seconds}s"
     rc=0
     build/fuzz/bin/fuzz_$t -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \

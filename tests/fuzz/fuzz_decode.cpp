@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr size_t kMaxStreamBytes = 3072;
-constexpr int kMaxCalls = 12;
+constexpr size_t kMaxStreamBytes = 2048;
+constexpr int kMaxCalls = 4;
 
 AacStreamConfig pickConfig(uint8_t selector) {
     // Bits 0-2 and 6 pick the rate: the first eight as before, then the rest.
