@@ -48,8 +48,10 @@ struct TimerQueue {
             auto next = timers.begin();
             for (auto it = timers.begin(); it != timers.end(); ++it)
                 if (it->second.due < next->second.due) next = it;
-            if (std::chrono::steady_clock::now() < next->second.due) {
-                changed.wait_until(g, next->second.due);
+            // A copy: the timer may be killed, its node freed, while this waits.
+            const std::chrono::steady_clock::time_point due = next->second.due;
+            if (std::chrono::steady_clock::now() < due) {
+                changed.wait_until(g, due);
                 continue;
             }
             const UINT id = next->first;
