@@ -1,7 +1,5 @@
 #include <cstdlib>
-#include <atomic>
 #include <map>
-#include <thread>
 #include <sys/wait.h>
 
 #include "dmo_fixture.h"
@@ -275,29 +273,4 @@ TEST(Registration, AProcessKilledAtAnyWriteLeavesTheRegistryAsBeforeOrAsAfter) {
         }
         EXPECT_GT(killed, 5) << "the run makes several writes";
     }
-}
-
-TEST_F(Module, ActivationRacingFreeUnusedLibrariesNeverRunsAnUnloadedModule) {
-    // One thread creates and releases objects (the module becomes unloadable
-    // after each), the other unloads what it can, as fast as both go.
-    std::atomic<bool> done{false};
-    std::thread unloader([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        while (!done.load()) CoFreeUnusedLibraries();
-        CoUninitialize();
-    });
-    int created = 0;
-    for (int i = 0; i < 300; ++i) {
-        IMediaObject* obj = nullptr;
-        if (CoCreateInstance(kDecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaObject,
-                             reinterpret_cast<void**>(&obj)) == S_OK) {
-            DWORD in = 0, out = 0;
-            EXPECT_EQ(obj->GetStreamCount(&in, &out), S_OK);
-            obj->Release();
-            ++created;
-        }
-    }
-    done = true;
-    unloader.join();
-    EXPECT_EQ(created, 300);
 }
