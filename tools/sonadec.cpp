@@ -277,6 +277,10 @@ int decode(const DecodeRequest& req) {
     const StreamReader::Form form = reader->form();
     WavWriter writer;
     std::string error;
+    if (std::strcmp(req.outPath, "-") == 0 && isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, "sonadec: standard output is a terminal; redirect it or name a file with -o\n");
+        return 1;
+    }
     if (!writer.open(req.outPath, &error)) {
         std::fprintf(stderr, "sonadec: %s\n", error.c_str());
         return 1;
@@ -287,7 +291,7 @@ int decode(const DecodeRequest& req) {
     const bool showing = !req.quiet && isatty(STDERR_FILENO);
     StreamProgress progressFn = showing ? showProgress : nullptr;
     StreamDecodeStats stats;
-    std::string via;
+    std::string via, fallback;
     const auto t0 = std::chrono::steady_clock::now();
     bool done = false, ok = false;
     if (!req.api) {
@@ -298,7 +302,7 @@ int decode(const DecodeRequest& req) {
             done = true;
             via = "media object (" + std::to_string(req.buffer) + "-byte input buffers)";
         } else {
-            if (!req.quiet) std::fprintf(stderr, "sonadec: media object: %s; decoding through the API\n", error.c_str());
+            fallback = error;
             reader = openInput(req.path);
             if (!reader) return 1;
         }
@@ -307,6 +311,9 @@ int decode(const DecodeRequest& req) {
         ok = decodeStreamWithApi(*reader, sink, &stats, &error, progressFn, &progress);
         via = "decoder API";
         if (!ok && stats.channels == 0 && !stats.sinkFailed) error = refusal(req.path);
+        // Told only when the API did what the media object could not.
+        if (ok && !fallback.empty() && !req.quiet)
+            std::fprintf(stderr, "sonadec: media object: %s; decoded through the API\n", fallback.c_str());
     }
     if (progress.shown) std::fprintf(stderr, "\r%20s\r", "");
     if (ok && stats.frames == 0) {

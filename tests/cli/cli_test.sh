@@ -42,6 +42,11 @@ mp4=no; grep -q "MP4 input: yes" "$work/version" && mp4=yes
 "$cli" decode -q --api -o "$work/b.wav" "$data/lc_ff_22050_mo.adts" >/dev/null 2>&1 || fail "decode, options first"
 cmp -s "$work/a.wav" "$work/b.wav" && pass "options in any order" || fail "options in any order differ"
 
+# --- no media object registered: the API decodes, and says so
+SONADEC_REGISTRY=$work/empty-registry.db "$cli" decode "$data/lc_ff_22050_mo.adts" -o "$work/c.wav" >/dev/null 2>"$work/stderr"
+[ $? -eq 0 ] && grep -q "no AAC decoder media object is registered; decoded through the API" "$work/stderr" &&
+    cmp -s "$work/a.wav" "$work/c.wav" && pass "no media object registered: API fallback, same PCM" || fail "API fallback"
+
 # --- bad inputs: clear message, status 1, nothing written
 expect_refusal "missing input" "cannot open" decode "$work/nothing.adts" -o "$work/out.wav"
 : >"$work/empty.aac"
@@ -123,6 +128,9 @@ script -qec "'$cli' decode '$work/long.adts' -o '$work/p.wav'" /dev/null >"$work
 grep -q "decoding .*%" "$work/tty" && pass "progress line on a terminal" || fail "no progress line on a terminal"
 script -qec "'$cli' decode '$work/long.adts' -o '$work/p.wav' --quiet" /dev/null >"$work/tty" 2>&1
 grep -q "decoding" "$work/tty" && fail "--quiet still shows progress" || pass "--quiet on a terminal: no progress"
+script -qec "'$cli' decode '$data/lc_ff_8000_mo.adts' -o -; echo status=\$?" /dev/null >"$work/tty" 2>&1
+grep -q "standard output is a terminal" "$work/tty" && grep -q "status=1" "$work/tty" &&
+    pass "-o - on a terminal refused" || fail "-o - on a terminal: $(tr '\r\n' '  ' <"$work/tty" | head -c 300)"
 fi
 "$cli" decode "$work/long.adts" -o "$work/p.wav" >/dev/null 2>"$work/stderr"
 grep -q "decoding" "$work/stderr" && fail "progress written when stderr is no terminal" || pass "no progress off a terminal"
