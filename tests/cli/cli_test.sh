@@ -121,6 +121,7 @@ for sig in TERM INT KILL; do
 done
 "$cli" decode "$work/long.adts" -o "$work/keep.wav" -q && [ "$(u32 "$work/keep.wav" 40)" -gt 1000000 ] &&
     pass "an uninterrupted run replaces the file" || fail "uninterrupted run"
+rm -f "$work/keep.wav"
 
 # Progress only on a terminal (script gives the run one), never with --quiet.
 if command -v script >/dev/null; then
@@ -134,6 +135,7 @@ grep -q "standard output is a terminal" "$work/tty" && grep -q "status=1" "$work
 fi
 "$cli" decode "$work/long.adts" -o "$work/p.wav" >/dev/null 2>"$work/stderr"
 grep -q "decoding" "$work/stderr" && fail "progress written when stderr is no terminal" || pass "no progress off a terminal"
+rm -f "$work/p.wav"
 
 # Peak memory does not follow the input's length (the sanitizers' own
 # bookkeeping does, so not measured there).
@@ -154,6 +156,7 @@ print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@"
             fail "peak memory grows with the input: ${small} kB -> ${big} kB ${path}"
         fi
     done
+    rm -f "$work/m.wav"
 fi
 
 # --- MP4 input: the ADTS stream remuxed without re-encoding gives the same PCM
