@@ -137,3 +137,177 @@ bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedA
 
 int32_t outputChannels(const DecodedAudio& a) { return a.config.channels; }
 int32_t outputRate(const DecodedAudio& a) { return a.config.outputSampleRate; }
+
+#include <cstring>
+
+#include "stream_reader.h"
+
+namespace {
+
+// The window keeps at least one whole ADTS frame (at most 8191 bytes) in
+// view whenever the stream has one left.
+constexpr size_t kWindow = 1 << 16;
+constexpr size_t kKeepInView = 16384;
+
+class Window {
+public:
+    explicit Window(StreamReader& r) : r_(r), bytes_(kWindow) {}
+    // Moves the unread bytes to the front and reads until full or the end.
+    void refill() {
+        if (begin_ > 0) {
+            std::memmove(bytes_.data(), bytes_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (!eof_ && end_ < bytes_.size()) {
+            const size_t n = r_.read(bytes_.data() + end_, bytes_.size() - end_);
+            if (n == 0) eof_ = true;
+            end_ += n;
+        }
+    }
+    const uint8_t* data() const { return bytes_.data() + begin_; }
+    size_t size() const { return end_ - begin_; }
+    bool eof() const { return eof_; }
+    void skip(size_t n) { begin_ += n < size() ? n : size(); }
+
+private:
+    StreamReader& r_;
+    std::vector<uint8_t> bytes_;
+    size_t begin_ = 0, end_ = 0;
+    bool eof_ = false;
+};
+
+size_t syncIn(const uint8_t* b, size_t n, size_t from) {
+    for (size_t i = from; i + 1 < n; ++i)
+        if (b[i] == 0xFF && (b[i + 1] & 0xF0) == 0xF0) return i;
+    return n;
+}
+
+size_t badFrameLengthIn(const uint8_t* b, size_t n) {
+    if (n < 7 || b[0] != 0xFF || (b[1] & 0xF0) != 0xF0) return 1;
+    const size_t len = ((b[3] & 3u) << 11) | (b[4] << 3) | (b[5] >> 5);
+    return len >= 7 && len <= n ? len : 1;
+}
+
+// Finds the configuration of a byte-form stream and leaves the window at
+// its first frame (ADTS) or raw data block (ADIF).
+bool configureBytes(StreamReader& reader, Window& w, AacStreamConfig* cfg) {
+    w.refill();
+    if (reader.form() == StreamReader::kAdif) {
+        int32_t bytes = static_cast<int32_t>(w.size());
+        if (AacDecParseConfigProbe(w.data(), &bytes, cfg, 1, nullptr, 0) != AAC_DEC_OK) return false;
+        w.skip(static_cast<size_t>(bytes));
+        return true;
+    }
+    // Garbage before the first frame, or a first frame too damaged to
+    // configure from, is skipped: the stream starts at the first sync word
+    // whose frame configures.
+    for (;;) {
+        for (size_t sync = syncIn(w.data(), w.size(), 0); sync < w.size(); sync = syncIn(w.data(), w.size(), sync + 1)) {
+            if (!w.eof() && w.size() - sync < kKeepInView) {
+                w.skip(sync);
+                w.refill();
+                sync = 0;
+            }
+            int32_t bytes = static_cast<int32_t>(w.size() - sync);
+            *cfg = AacStreamConfig{};
+            if (AacDecParseConfigProbe(w.data() + sync, &bytes, cfg, 1, nullptr, 0) == AAC_DEC_OK) {
+                w.skip(sync);
+                return true;
+            }
+        }
+        if (w.eof()) return false;
+        w.skip(w.size() > 1 ? w.size() - 1 : 0);
+        w.refill();
+    }
+}
+
+} // namespace
+
+bool decodeStreamWithApi(StreamReader& reader, PcmSink& sink, StreamDecodeStats* stats, std::string* error,
+                         StreamProgress progress, void* progressUser) {
+    *stats = StreamDecodeStats{};
+    AacStreamConfig cfg{};
+    Window window(reader);
+    std::vector<uint8_t> unit;
+    bool haveUnit = false;
+    if (reader.unitForm()) {
+        haveUnit = reader.nextUnit(&unit);
+        int32_t bytes = static_cast<int32_t>(reader.asc().size());
+        if (AacDecParseConfigProbe(reader.asc().data(), &bytes, &cfg, 0, haveUnit ? unit.data() : nullptr,
+                                   haveUnit ? static_cast<int32_t>(unit.size()) : 0) != AAC_DEC_OK) {
+            *error = "stream configuration refused";
+            return false;
+        }
+    } else if (!configureBytes(reader, window, &cfg)) {
+        *error = reader.error().empty() ? "stream configuration refused" : reader.error();
+        return false;
+    }
+    DecoderHandle h;
+    if (AacDecCreateHe(&h.d) != AAC_DEC_OK) {
+        *error = "out of memory";
+        return false;
+    }
+    if (AacDecInit(h.d, &cfg) != AAC_DEC_OK) {
+        *error = "configuration refused by the decoder";
+        return false;
+    }
+    stats->config = cfg;
+    stats->channels = cfg.channels;
+    stats->sampleRate = cfg.outputSampleRate;
+    if (!sink.begin(cfg.channels, cfg.outputSampleRate)) {
+        stats->sinkFailed = true;
+        *error = "cannot write the output";
+        return false;
+    }
+    std::vector<int16_t> frame(static_cast<size_t>(cfg.outputBytesPerFrame) / 2 + 2048);
+    uint32_t sinceProgress = 0;
+
+    auto decode = [&](const uint8_t* data, size_t bytes, int32_t* consumed) {
+        *consumed = static_cast<int32_t>(bytes);
+        int32_t pcmBytes = static_cast<int32_t>(frame.size() * 2);
+        const int32_t rc = AacDecDecodeFrame(h.d, data, consumed, frame.data(), &pcmBytes);
+        if (rc != AAC_DEC_OK) {
+            stats->failedFrames += 1;
+            return false;
+        }
+        stats->frames += 1;
+        stats->samples += static_cast<uint64_t>(pcmBytes / 2);
+        if (!sink.write(frame.data(), static_cast<size_t>(pcmBytes / 2))) stats->sinkFailed = true;
+        return true;
+    };
+
+    while (!stats->sinkFailed) {
+        int32_t consumed = 0;
+        if (reader.unitForm()) {
+            if (!haveUnit) break;
+            decode(unit.data(), unit.size(), &consumed);
+            haveUnit = reader.nextUnit(&unit);
+        } else {
+            if (!window.eof() && window.size() < kKeepInView) window.refill();
+            if (window.size() == 0) break;
+            if (decode(window.data(), window.size(), &consumed)) {
+                // A block that consumed nothing cannot happen with a sound
+                // stream; stepping on keeps a damaged one from looping.
+                window.skip(consumed > 0 ? static_cast<size_t>(consumed) : 1);
+            } else {
+                // Raw data blocks of an ADIF stream have no sync word to find again.
+                if (reader.form() == StreamReader::kAdif) break;
+                window.skip(badFrameLengthIn(window.data(), window.size()));
+            }
+        }
+        if (progress != nullptr && ++sinceProgress == 64) {
+            sinceProgress = 0;
+            progress(reader.done(), reader.total(), progressUser);
+        }
+    }
+    if (stats->sinkFailed) {
+        *error = "cannot write the output";
+        return false;
+    }
+    if (!reader.error().empty()) {
+        *error = reader.error();
+        return false;
+    }
+    return true;
+}

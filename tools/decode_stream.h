@@ -37,3 +37,35 @@ bool decodeWithApi(const StreamInput& in, const DecodeOptions& options, DecodedA
 
 int32_t outputChannels(const DecodedAudio& a);
 int32_t outputRate(const DecodedAudio& a);
+
+// ---- Streaming: input read piece by piece, PCM handed on frame by frame.
+
+class StreamReader;
+
+// Receives the decoded PCM: the format once, before any samples, then
+// interleaved samples frame by frame. A false return stops the decode.
+class PcmSink {
+public:
+    virtual ~PcmSink() = default;
+    virtual bool begin(int32_t channels, int32_t sampleRate) = 0;
+    virtual bool write(const int16_t* samples, size_t count) = 0;
+};
+
+struct StreamDecodeStats {
+    AacStreamConfig config{};   // API path: after AacDecInit
+    int32_t channels = 0;
+    int32_t sampleRate = 0;
+    uint64_t samples = 0;       // interleaved samples handed to the sink
+    uint32_t frames = 0;        // frames that gave PCM
+    uint32_t failedFrames = 0;  // frames (or calls) that failed and were skipped
+    bool sinkFailed = false;    // the sink refused samples
+};
+
+// Progress: input done so far and its total, in the reader's units.
+using StreamProgress = void (*)(uint64_t done, uint64_t total, void* user);
+
+// Decodes through the decoder API, keeping a bounded window of the input in
+// memory. False with *error when the stream cannot be configured, the
+// reader fails or the sink refuses samples.
+bool decodeStreamWithApi(StreamReader& reader, PcmSink& sink, StreamDecodeStats* stats, std::string* error,
+                         StreamProgress progress = nullptr, void* progressUser = nullptr);

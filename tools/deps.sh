@@ -17,7 +17,8 @@ sonadec_need_packages() {
 }
 
 # What building and testing needs; the benchmarks' peers are optional.
-SONADEC_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libsqlite3-dev libpng-dev libx11-dev xvfb)
+# libavformat-dev: MP4 input of the CLI (its container parser only).
+SONADEC_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libsqlite3-dev libpng-dev libx11-dev xvfb libavformat-dev)
 SONADEC_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 SONADEC_BENCH_PACKAGES=(libbenchmark-dev libyuv-dev libavcodec-dev)
 

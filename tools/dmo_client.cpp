@@ -1,10 +1,12 @@
 #include "dmo_client.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "aacdec.h"
 #include "mediaobj.h"
+#include "stream_reader.h"
 
 namespace {
 
@@ -155,15 +157,120 @@ bool prepareMediaObjectInput(const StreamInput& in, MediaObjectInput* out, std::
     return true;
 }
 
+namespace {
+
+// The bytes handed to the media object: the head read for the set-up, then
+// the rest of the stream (byte forms) or its units back to back.
+class PayloadFeed {
+public:
+    PayloadFeed(StreamReader& r, std::vector<uint8_t> head) : r_(r), pending_(std::move(head)) {}
+    // Fills up to `n` bytes; fewer only at the end.
+    size_t fill(uint8_t* dst, size_t n) {
+        size_t got = 0;
+        while (got < n) {
+            if (at_ == pending_.size()) {
+                at_ = 0;
+                pending_.clear();
+                if (r_.unitForm()) {
+                    if (!r_.nextUnit(&pending_)) break;
+                } else {
+                    pending_.resize(n - got);
+                    pending_.resize(r_.read(pending_.data(), pending_.size()));
+                    if (pending_.empty()) break;
+                }
+            }
+            const size_t take = std::min(n - got, pending_.size() - at_);
+            std::memcpy(dst + got, pending_.data() + at_, take);
+            at_ += take;
+            got += take;
+        }
+        return got;
+    }
+
+private:
+    StreamReader& r_;
+    std::vector<uint8_t> pending_;
+    size_t at_ = 0;
+};
+
+// Reads what the set-up needs: for byte forms the first 64 KiB, for unit
+// forms the first unit; returns it as the in-memory form prepareMediaObjectInput takes.
+bool readHead(StreamReader& r, StreamInput* head, std::string* error) {
+    *head = StreamInput{};
+    if (r.unitForm()) {
+        head->form = StreamInput::kRawUnits;
+        head->asc = r.asc();
+        if (!r.nextUnit(&head->bytes)) {
+            *error = r.error().empty() ? "no access units" : r.error();
+            return false;
+        }
+        head->unitSizes.push_back(static_cast<uint32_t>(head->bytes.size()));
+        return true;
+    }
+    head->form = r.form() == StreamReader::kAdif ? StreamInput::kAdif : StreamInput::kAdts;
+    head->bytes.resize(1 << 16);
+    size_t got = 0;
+    while (got < head->bytes.size()) {
+        const size_t n = r.read(head->bytes.data() + got, head->bytes.size() - got);
+        if (n == 0) break;
+        got += n;
+    }
+    head->bytes.resize(got);
+    return true;
+}
+
+class CollectingSink final : public PcmSink {
+public:
+    explicit CollectingSink(std::vector<int16_t>* pcm) : pcm_(pcm) {}
+    bool begin(int32_t, int32_t) override { return true; }
+    bool write(const int16_t* s, size_t n) override {
+        pcm_->insert(pcm_->end(), s, s + n);
+        return true;
+    }
+
+private:
+    std::vector<int16_t>* pcm_;
+};
+
+} // namespace
+
 bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, MediaObjectAudio* out,
                            std::string* error, const DecodeProgress& progress) {
     *out = MediaObjectAudio{};
+    auto reader = memoryStreamReader(in);
+    CollectingSink sink(&out->pcm);
+    StreamDecodeStats stats;
+    struct Relay {
+        const DecodeProgress* p;
+        size_t total;
+    } relay{&progress, in.bytes.size()};
+    StreamProgress relayProgress = nullptr;
+    if (progress)
+        relayProgress = [](uint64_t done, uint64_t total, void* user) {
+            auto* r = static_cast<Relay*>(user);
+            (*r->p)(static_cast<size_t>(done), static_cast<size_t>(total));
+        };
+    const bool ok = decodeStreamWithMediaObject(*reader, inputBufferSize, useProbeSubtype, sink, &stats, error,
+                                                relayProgress, &relay);
+    out->sampleRate = stats.sampleRate;
+    out->channels = stats.channels;
+    out->frames = stats.frames;
+    out->failedFrames = stats.failedFrames;
+    return ok;
+}
+
+bool decodeStreamWithMediaObject(StreamReader& reader, size_t inputBufferSize, bool useProbeSubtype, PcmSink& sink,
+                                 StreamDecodeStats* stats, std::string* error, StreamProgress progress,
+                                 void* progressUser) {
+    *stats = StreamDecodeStats{};
     if (inputBufferSize == 0) {
         *error = "input buffer size 0";
         return false;
     }
+    StreamInput head;
+    if (!readHead(reader, &head, error)) return false;
     MediaObjectInput mi;
-    if (!prepareMediaObjectInput(in, &mi, error)) return false;
+    if (!prepareMediaObjectInput(head, &mi, error)) return false;
     if (mi.channels < 1 || mi.channels > 2) {
         *error = "the media object takes mono or stereo streams only";
         return false;
@@ -244,16 +351,21 @@ bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool u
         if (outType.cbFormat >= sizeof(WAVEFORMATEX) && outType.pbFormat != nullptr) {
             WAVEFORMATEX pcm;
             std::memcpy(&pcm, outType.pbFormat, sizeof pcm);
-            out->sampleRate = static_cast<int32_t>(pcm.nSamplesPerSec);
-            out->channels = pcm.nChannels;
+            stats->sampleRate = static_cast<int32_t>(pcm.nSamplesPerSec);
+            stats->channels = pcm.nChannels;
         }
         hr = mo->SetOutputType(0, &outType, 0);
         MoFreeMediaType(&outType);
     }
     DWORD frameBytes = 0, alignment = 0;
     if (hr == S_OK) hr = mo->GetOutputSizeInfo(0, &frameBytes, &alignment);
-    if (hr != S_OK || out->channels == 0 || frameBytes == 0) {
+    if (hr != S_OK || stats->channels == 0 || frameBytes == 0) {
         *error = "cannot agree on the output type: HRESULT " + hex(hr);
+        return false;
+    }
+    if (!sink.begin(stats->channels, stats->sampleRate)) {
+        stats->sinkFailed = true;
+        *error = "cannot write the output";
         return false;
     }
 
@@ -271,7 +383,7 @@ bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool u
             DWORD status = 0;
             const HRESULT r = mo->ProcessOutput(0, 1, &ob, &status);
             if (FAILED(r)) {
-                ++out->failedFrames;
+                ++stats->failedFrames;
                 return;
             }
             if (r != S_OK) return;
@@ -279,41 +391,62 @@ bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool u
             DWORD length = 0;
             pcmBuffer->GetBufferAndLength(&data, &length);
             if (length > 0) {
-                const size_t at = out->pcm.size();
-                out->pcm.resize(at + length / 2);
-                std::memcpy(out->pcm.data() + at, data, length / 2 * 2);
-                ++out->frames;
+                if (!sink.write(reinterpret_cast<const int16_t*>(data), length / 2)) {
+                    stats->sinkFailed = true;
+                    return;
+                }
+                stats->samples += length / 2;
+                ++stats->frames;
             }
             if (!(ob.dwStatus & DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE)) return;
         }
     };
 
-    const std::vector<uint8_t>& payload = mi.payload;
+    PayloadFeed feed(reader, std::move(mi.payload));
     bool ok = true;
-    for (size_t at = 0; at < payload.size(); at += inputBufferSize) {
-        const size_t n = payload.size() - at < inputBufferSize ? payload.size() - at : inputBufferSize;
-        MemoryBuffer* buf = MemoryBuffer::create(n);
-        if (buf == nullptr) {
+    bool first = true;
+    for (;;) {
+        // A fresh buffer each time: the media object may still hold the last one.
+        MemoryBuffer* inBuffer = MemoryBuffer::create(inputBufferSize);
+        if (inBuffer == nullptr) {
             *error = "out of memory";
             ok = false;
             break;
         }
-        std::memcpy(buf->data(), payload.data() + at, n);
-        buf->SetLength(static_cast<DWORD>(n));
-        hr = mo->ProcessInput(0, buf, at == 0 ? DMO_INPUT_DATA_BUFFERF_TIME : 0, 0, 0);
-        buf->Release();
+        const size_t n = feed.fill(inBuffer->data(), inputBufferSize);
+        if (n == 0) {
+            inBuffer->Release();
+            break;
+        }
+        inBuffer->SetLength(static_cast<DWORD>(n));
+        hr = mo->ProcessInput(0, inBuffer, first ? DMO_INPUT_DATA_BUFFERF_TIME : 0, 0, 0);
+        inBuffer->Release();
+        first = false;
         if (FAILED(hr)) {
             *error = "ProcessInput failed: HRESULT " + hex(hr);
             ok = false;
             break;
         }
         drain();
-        if (progress) progress(at + n, payload.size());
+        if (stats->sinkFailed) {
+            *error = "cannot write the output";
+            ok = false;
+            break;
+        }
+        if (progress != nullptr) progress(reader.done(), reader.total(), progressUser);
+    }
+    if (ok && !reader.error().empty()) {
+        *error = reader.error();
+        ok = false;
     }
     if (ok) {
         // End of stream: whatever is still carried is the last frame.
         mo->Discontinuity(0);
         drain();
+        if (stats->sinkFailed) {
+            *error = "cannot write the output";
+            ok = false;
+        }
     }
     pcmBuffer->Release();
     mo->FreeStreamingResources();

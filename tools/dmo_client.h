@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "decode_stream.h"
 #include "stream_input.h"
 
 struct MediaObjectAudio {
@@ -46,3 +47,11 @@ using DecodeProgress = std::function<void(size_t done, size_t total)>;
 // media object cannot be found, created or configured.
 bool decodeWithMediaObject(const StreamInput& in, size_t inputBufferSize, bool useProbeSubtype, MediaObjectAudio* out,
                            std::string* error, const DecodeProgress& progress = nullptr);
+
+// Streaming form of the above: the stream is read piece by piece from
+// `reader` and the PCM handed to `sink` frame by frame, so memory does not
+// grow with the input. Set-up failures (nothing registered, type refused)
+// return false before `sink.begin` is called.
+bool decodeStreamWithMediaObject(StreamReader& reader, size_t inputBufferSize, bool useProbeSubtype, PcmSink& sink,
+                                 StreamDecodeStats* stats, std::string* error, StreamProgress progress = nullptr,
+                                 void* progressUser = nullptr);

@@ -38,3 +38,23 @@ for t in config decode sbr dmo pixkit; do
         exit 1
     fi
 done
+
+# The MP4 input of the CLI, built when libavformat is installed; seeded with
+# the MP4 test files.
+if grep -q 'build bin/fuzz_mp4:' build/fuzz/build.ninja; then
+    cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_mp4 >/dev/null
+    mkdir -p "$work/mp4"
+    cp tests/cli/data/*.m4a tests/cli/data/*.mp4 "$work/mp4/"
+    echo "== fuzz_mp4 for ${seconds}s"
+    rc=0
+    build/fuzz/bin/fuzz_mp4 -max_total_time="$seconds" -max_len=40000 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix=build/fuzz/ "$work/mp4" > build/fuzz/fuzz_mp4.log 2>&1 || rc=$?
+    grep -E 'stat::number_of_executed_units|^Done' build/fuzz/fuzz_mp4.log || true
+    if [ $rc -ne 0 ]; then
+        tail -n 40 build/fuzz/fuzz_mp4.log
+        echo "fuzz_mp4 found a failure"
+        exit 1
+    fi
+else
+    echo "== fuzz_mp4 not built (no libavformat)"
+fi

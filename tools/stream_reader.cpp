@@ -1,0 +1,271 @@
+#include "stream_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#ifdef SONADEC_HAVE_MP4
+#include "mp4_demux.h"
+#endif
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+uint64_t fileSize(FILE* f) {
+    if (std::fseek(f, 0, SEEK_END) != 0) return 0;
+    const long n = std::ftell(f);
+    std::rewind(f);
+    return n > 0 ? static_cast<uint64_t>(n) : 0;
+}
+
+bool endsWith(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+class ByteFileReader final : public StreamReader {
+public:
+    ByteFileReader(File f, Form form, uint64_t size) : f_(std::move(f)), size_(size) { form_ = form; }
+    size_t read(uint8_t* dst, size_t n) override {
+        const size_t got = std::fread(dst, 1, n, f_.get());
+        if (got < n && std::ferror(f_.get())) error_ = std::strerror(errno);
+        done_ += got;
+        return got;
+    }
+    bool nextUnit(std::vector<uint8_t>*) override { return false; }
+    uint64_t done() const override { return done_; }
+    uint64_t total() const override { return size_; }
+
+private:
+    File f_;
+    uint64_t size_;
+    uint64_t done_ = 0;
+};
+
+// .idx text (asc, bin, units, one length per line) naming a .bin of units.
+class IndexReader final : public StreamReader {
+public:
+    bool open(const std::string& path, std::string* error) {
+        std::ifstream f(path);
+        if (!f) {
+            *error = "cannot read " + path;
+            return false;
+        }
+        std::string line, binName;
+        long declared = -1;
+        while (std::getline(f, line)) {
+            std::istringstream words(line);
+            std::string key;
+            if (!(words >> key) || key[0] == '#') continue;
+            if (key == "asc") {
+                std::string hex;
+                words >> hex;
+                if (hex.empty() || hex.size() % 2 != 0) {
+                    *error = path + ": bad asc line";
+                    return false;
+                }
+                for (size_t i = 0; i < hex.size(); i += 2) {
+                    unsigned v = 0;
+                    if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) {
+                        *error = path + ": bad asc line";
+                        return false;
+                    }
+                    asc_.push_back(static_cast<uint8_t>(v));
+                }
+            } else if (key == "bin") {
+                words >> binName;
+            } else if (key == "units") {
+                words >> declared;
+            } else {
+                char* end = nullptr;
+                const unsigned long size = std::strtoul(key.c_str(), &end, 10);
+                if (end == nullptr || *end != '\0' || size > (1u << 20)) {
+                    *error = path + ": bad line: " + line;
+                    return false;
+                }
+                sizes_.push_back(static_cast<uint32_t>(size));
+            }
+        }
+        if (binName.empty() || asc_.empty()) {
+            *error = path + " names no bin file or no asc";
+            return false;
+        }
+        const size_t slash = path.find_last_of('/');
+        const std::string bin = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + binName;
+        bin_.reset(std::fopen(bin.c_str(), "rb"));
+        if (!bin_) {
+            *error = "cannot read " + bin;
+            return false;
+        }
+        uint64_t sum = 0;
+        for (uint32_t s : sizes_) sum += s;
+        if (sum > fileSize(bin_.get()) || (declared >= 0 && static_cast<size_t>(declared) != sizes_.size())) {
+            *error = path + ": unit sizes do not match " + binName;
+            return false;
+        }
+        if (sizes_.empty()) {
+            *error = path + " lists no access units";
+            return false;
+        }
+        form_ = kRawUnits;
+        return true;
+    }
+    size_t read(uint8_t*, size_t) override { return 0; }
+    bool nextUnit(std::vector<uint8_t>* unit) override {
+        if (next_ >= sizes_.size()) return false;
+        unit->resize(sizes_[next_]);
+        if (std::fread(unit->data(), 1, unit->size(), bin_.get()) != unit->size()) {
+            error_ = "short read of the unit file";
+            return false;
+        }
+        ++next_;
+        return true;
+    }
+    uint64_t done() const override { return next_; }
+    uint64_t total() const override { return sizes_.size(); }
+    uint64_t declaredUnits() const override { return sizes_.size(); }
+
+private:
+    File bin_;
+    std::vector<uint32_t> sizes_;
+    size_t next_ = 0;
+};
+
+#ifdef SONADEC_HAVE_MP4
+class Mp4Reader final : public StreamReader {
+public:
+    bool open(File f, uint64_t size, std::string* error) {
+        f_ = std::move(f);
+        FILE* fp = f_.get();
+        form_ = kMp4;
+        if (!demux_.open([fp](uint8_t* dst, size_t n) { return std::fread(dst, 1, n, fp); },
+                         [fp](uint64_t at) { return std::fseek(fp, static_cast<long>(at), SEEK_SET) == 0; }, size,
+                         error))
+            return false;
+        asc_ = demux_.audioSpecificConfig();
+        return true;
+    }
+    size_t read(uint8_t*, size_t) override { return 0; }
+    bool nextUnit(std::vector<uint8_t>* unit) override {
+        if (!demux_.nextUnit(unit)) {
+            error_ = demux_.error();
+            return false;
+        }
+        ++done_;
+        return true;
+    }
+    uint64_t done() const override { return done_; }
+    uint64_t total() const override { return demux_.unitCount() ? demux_.unitCount() : done_ + 1; }
+    uint64_t declaredUnits() const override { return demux_.unitCount(); }
+
+private:
+    File f_;
+    Mp4Demuxer demux_;
+    uint64_t done_ = 0;
+};
+#endif
+
+class MemoryReader final : public StreamReader {
+public:
+    explicit MemoryReader(const StreamInput& in) : in_(in) {
+        form_ = in.form == StreamInput::kAdts ? kAdts : in.form == StreamInput::kAdif ? kAdif : kRawUnits;
+        asc_ = in.asc;
+    }
+    size_t read(uint8_t* dst, size_t n) override {
+        if (unitForm()) return 0;
+        const size_t left = in_.bytes.size() - at_;
+        if (n > left) n = left;
+        std::memcpy(dst, in_.bytes.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+    bool nextUnit(std::vector<uint8_t>* unit) override {
+        if (!unitForm() || unit_ >= in_.unitSizes.size()) return false;
+        const size_t n = in_.unitSizes[unit_++];
+        unit->assign(in_.bytes.begin() + static_cast<std::ptrdiff_t>(at_),
+                     in_.bytes.begin() + static_cast<std::ptrdiff_t>(at_ + n));
+        at_ += n;
+        return true;
+    }
+    uint64_t done() const override { return unitForm() ? unit_ : at_; }
+    uint64_t total() const override { return unitForm() ? in_.unitSizes.size() : in_.bytes.size(); }
+    uint64_t declaredUnits() const override { return unitForm() ? in_.unitSizes.size() : 0; }
+
+private:
+    const StreamInput& in_;
+    size_t at_ = 0;
+    size_t unit_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<StreamReader> openStreamReader(const std::string& path, std::string* error) {
+    if (endsWith(path, ".idx")) {
+        auto r = std::make_unique<IndexReader>();
+        if (!r->open(path, error)) return nullptr;
+        return r;
+    }
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    const uint64_t size = fileSize(f.get());
+    uint8_t head[8] = {};
+    const size_t n = std::fread(head, 1, sizeof head, f.get());
+    std::rewind(f.get());
+    if (n == 0) {
+        *error = path + " is empty";
+        return nullptr;
+    }
+    if (n >= 4 && std::memcmp(head, "ADIF", 4) == 0)
+        return std::make_unique<ByteFileReader>(std::move(f), StreamReader::kAdif, size);
+#ifdef SONADEC_HAVE_MP4
+    if (looksLikeMp4(head, n)) {
+        auto r = std::make_unique<Mp4Reader>();
+        std::string why;
+        if (!r->open(std::move(f), size, &why)) {
+            *error = path + ": " + why;
+            return nullptr;
+        }
+        return r;
+    }
+#else
+    static const char* const kBoxes[] = {"ftyp", "moov", "mdat"};
+    for (const char* box : kBoxes)
+        if (n >= 8 && std::memcmp(head + 4, box, 4) == 0) {
+            *error = path + ": MP4 input is not supported by this build (built without libavformat)";
+            return nullptr;
+        }
+#endif
+    // ADTS, possibly after leading garbage; whether it is AAC at all is
+    // settled when the stream is configured.
+    return std::make_unique<ByteFileReader>(std::move(f), StreamReader::kAdts, size);
+}
+
+std::unique_ptr<StreamReader> memoryStreamReader(const StreamInput& in) { return std::make_unique<MemoryReader>(in); }
+
+const char* streamReaderFormName(StreamReader::Form form) {
+    switch (form) {
+    case StreamReader::kAdts: return "ADTS";
+    case StreamReader::kAdif: return "ADIF";
+    case StreamReader::kRawUnits: return "raw access units";
+    case StreamReader::kMp4: return "MP4 (first AAC track)";
+    }
+    return "?";
+}
+
+bool mp4InputSupported() {
+#ifdef SONADEC_HAVE_MP4
+    return true;
+#else
+    return false;
+#endif
+}
