@@ -23,6 +23,10 @@ void rgb565BlockRow(const uint16_t* top, const uint16_t* bottom, int n, uint8_t*
     }
 }
 
+void rgb565LumaRow(const uint16_t* s, int n, uint8_t* y) {
+    for (int j = 0; j < n; ++j) y[j] = rgb565Luma(s[j]);
+}
+
 // Samples from `from` to `to` repeat the one before `from`.
 void repeatLast(uint8_t* row, int from, int to) {
     if (from > 0) std::memset(row + from, row[from - 1], to > from ? static_cast<size_t>(to - from) : 0);
@@ -53,9 +57,7 @@ PIXKIT_API void gPvRGB565toYUV420(const uint16_t* src, const ImageFrame* dst, in
                                   int32_t srcHeight) {
     if (!src || !dst || !dst->y || !dst->u || !dst->v) return;
     const int dw = dst->width, dh = dst->height;
-    // The picture must fit, and the flipped row pairs must meet the
-    // destination's chroma rows: an odd destination height has no pairing.
-    if (srcWidth < 2 || srcHeight < 1 || srcWidth > dw || srcHeight > dh || (dh & 1)) return;
+    if (srcWidth < 2 || srcHeight < 1 || srcWidth > dw || srcHeight > dh) return;
     const int n = srcWidth & ~1, dcw = dw / 2;
     const auto lumaRow = [&](int r) { return dst->y + static_cast<ptrdiff_t>(r) * dw; };
     const auto cbRow = [&](int r) { return dst->u + static_cast<ptrdiff_t>(r) * dcw; };
@@ -63,10 +65,19 @@ PIXKIT_API void gPvRGB565toYUV420(const uint16_t* src, const ImageFrame* dst, in
     const auto srcRow = [&](int k) { return src + static_cast<ptrdiff_t>(k) * srcWidth; };
 
     // The first source row is the picture's bottom: memory row k lands in
-    // destination row dh - 1 - k. An odd last row fills both rows of its pair.
+    // destination row dh - 1 - k. An odd last row fills both rows of its pair;
+    // a pair's chroma goes to the chroma row of its upper destination row.
+    // With an odd height the pairs run from the bottom, and when the source is
+    // as high, the last row's pair has no upper row (nor chroma row) left.
     for (int k = 0; k < srcHeight; k += 2) {
         const int below = k + 1 < srcHeight ? k + 1 : k;
-        const int yTop = dh - 1 - k, yBottom = dh - 2 - k, c = yBottom / 2;
+        const int yTop = dh - 1 - k, yBottom = dh - 2 - k;
+        if (yBottom < 0) {
+            rgb565LumaRow(srcRow(k), n, lumaRow(yTop));
+            repeatLast(lumaRow(yTop), n, dw);
+            break;
+        }
+        const int c = yBottom / 2;
         rgb565BlockRow(srcRow(k), srcRow(below), n, lumaRow(yTop), lumaRow(yBottom), cbRow(c), crRow(c));
         repeatLast(lumaRow(yTop), n, dw);
         repeatLast(lumaRow(yBottom), n, dw);
@@ -97,7 +108,9 @@ PIXKIT_API void gPvxRGB565toYUV420_TopDown(const uint16_t* src, uint8_t* dst, in
 
 PIXKIT_API void gBGR24INTtoYUV420Planar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height,
                                         int32_t srcStride) {
-    if (!src || !dst || width < 0 || height <= 0 || srcStride < 0) return;
+    // Rows shorter than the picture would make every row read into the next
+    // and the last one past the buffer.
+    if (!src || !dst || width < 0 || height <= 0 || srcStride < 3 * width) return;
     // Every pixel has its luma; chroma comes from whole 2 x 2 blocks, so an odd
     // last row or column gives luma only.
     const ptrdiff_t lumaSize = static_cast<ptrdiff_t>(width) * height;
