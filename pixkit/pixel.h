@@ -35,19 +35,19 @@ struct ChromaDelta {
     int b;
 };
 
-inline ChromaDelta chromaDelta(uint8_t u, uint8_t v) {
+constexpr ChromaDelta chromaDelta(uint8_t u, uint8_t v) {
     const int cb = int(u) - 128;
     const int cr = int(v) - 128;
     return {cr + (cr >> 1), (cb >> 3) + (cr >> 1), (cb << 1) - (cb >> 3)};
 }
 
-inline int clamp255(int c) { return c < 0 ? 0 : (c > 255 ? 255 : c); }
+constexpr int clamp255(int c) { return c < 0 ? 0 : (c > 255 ? 255 : c); }
 
 // The same clamp in 16-bit lanes (branch-free min/max for the vectoriser).
 PIXKIT_KERNEL int16_t clamp255x16(int16_t c) { return c < 0 ? int16_t(0) : (c > 255 ? int16_t(255) : c); }
 
 // Truncating pack of 8-bit channels into blue 0-4, green 5-10, red 11-15.
-inline uint16_t pack565(int r, int g, int b) {
+constexpr uint16_t pack565(int r, int g, int b) {
     return uint16_t((b >> 3) | ((g >> 2) << 5) | ((r >> 3) << 11));
 }
 
