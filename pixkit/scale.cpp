@@ -11,31 +11,9 @@
 namespace pixkit {
 namespace {
 
-// Bilinear weights (four blocks of 64, indexed 8 fy + fx) followed by the tap
-// spacing shift per integer reduction ratio.
-struct ScaleTables {
-    std::array<uint8_t, 256> weights;
-    std::array<uint8_t, 32> tapShift;
-};
+const auto& kScale = kScaleTables;
 
-constexpr ScaleTables makeScaleTables() {
-    ScaleTables t{};
-    for (int fy = 0; fy < 8; ++fy) {
-        for (int fx = 0; fx < 8; ++fx) {
-            const int i = 8 * fy + fx;
-            t.weights[i] = uint8_t((8 - fx) * (8 - fy));
-            t.weights[64 + i] = uint8_t(fx * (8 - fy));
-            t.weights[128 + i] = uint8_t((8 - fx) * fy);
-            t.weights[192 + i] = uint8_t(fx * fy);
-        }
-    }
-    for (int r = 0; r < 32; ++r) t.tapShift[r] = uint8_t(r <= 2 ? 0 : r <= 4 ? 1 : r <= 8 ? 2 : r <= 16 ? 3 : 4);
-    return t;
-}
-
-constexpr ScaleTables kScale = makeScaleTables();
-
-int tapShift(int window, int dest) { return kScale.tapShift[std::min(window / dest, 31)]; }
+#if !defined(__arm__)
 
 // Destination columns handled per pass of the plane scaler (bounds the
 // per-column tables and the filtered rows on the stack).
@@ -186,37 +164,43 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
     }
 }
 
+#endif  // !__arm__
+
 }  // namespace
 
-void scalePlane(const uint8_t* src, uint8_t* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
-                int winX, int winY, int winWidth, int winHeight) {
-    if (!src || !dst || dstWidth <= 0 || dstHeight <= 0) return;
-    if (winX < 0 || winY < 0 || winX >= srcWidth || winY >= srcHeight || winWidth <= 0 || winHeight <= 0) return;
-    winWidth = std::min(winWidth, srcWidth - winX);
-    winHeight = std::min(winHeight, srcHeight - winY);
+#if !defined(__arm__)
+namespace {
 
-    const int sx = tapShift(winWidth, dstWidth);
-    const int sy = tapShift(winHeight, dstHeight);
-    // Q18 steps; 64 bits keep large windows from overflowing.
-    const uint64_t stepX = (uint64_t((winWidth - 1) >> sx) << 18) / uint64_t(dstWidth);
-    const uint64_t stepY = (uint64_t((winHeight - 1) >> sy) << 18) / uint64_t(dstHeight);
-    const int lastX = winX + winWidth - 1;
-    const int lastY = winY + winHeight - 1;
-
+void vectorScalePlane(const PlaneScale& p) {
     ColumnTaps taps;
-    for (int j0 = 0; j0 < dstWidth; j0 += kColumnChunk) {
-        const int n = std::min(kColumnChunk, dstWidth - j0);
+    for (int j0 = 0; j0 < p.dstWidth; j0 += kColumnChunk) {
+        const int n = std::min(kColumnChunk, p.dstWidth - j0);
         for (int c = 0; c < n; ++c) {
-            const uint64_t pos = (uint64_t(j0 + c) * stepX) >> 15;
-            const int x0 = winX + int((pos >> 3) << sx);
+            const int pos = p.columnPosition(j0 + c);
+            const int x0 = p.winX + ((pos >> 3) << p.sx);
             // Only a one-column window has its second tap outside; its weight is 0 there.
             taps.left[c] = x0;
-            taps.right[c] = std::min(x0 + (1 << sx), lastX);
+            taps.right[c] = std::min(x0 + (1 << p.sx), p.lastX);
             taps.wLeft[c] = uint16_t(8 - (pos & 7));
             taps.wRight[c] = uint16_t(pos & 7);
         }
-        scaleColumns(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, taps, j0, n);
+        scaleColumns(p.src, p.dst, p.srcWidth, p.dstWidth, p.dstHeight, p.winY, p.lastY, p.sy, p.stepY, taps, j0, n);
     }
+}
+
+}  // namespace
+#endif
+
+void scalePlane(const uint8_t* src, uint8_t* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                int winX, int winY, int winWidth, int winHeight) {
+    PlaneScale job;
+    if (!planeScaleOf(src, dst, srcWidth, srcHeight, dstWidth, dstHeight, winX, winY, winWidth, winHeight, job))
+        return;
+#if defined(__arm__)
+    armScalePlane(job);
+#else
+    vectorScalePlane(job);
+#endif
 }
 
 void scaleRgb565(const uint16_t* src, uint16_t* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
