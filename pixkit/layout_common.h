@@ -31,6 +31,12 @@ inline constexpr int kRedToCr = 224; // the same steps as blue to Cb
 inline constexpr int kGreenToCr = 256;
 inline constexpr int kBlueToCr = 320;
 
+// The sub-tables' steps: entry k of a sub-table is k x step, so a row loop
+// may multiply instead of looking up (the vectoriser cannot gather).
+inline constexpr int32_t kRedToYStep = 23840, kGreenToYStep = 40092, kBlueToYStep = 8096;
+inline constexpr int32_t kRedToCbStep = -13184, kGreenToCbStep = -22116, kBlueToCbStep = 57344;
+inline constexpr int32_t kRedToCrStep = 57344, kGreenToCrStep = -26028, kBlueToCrStep = -5272;
+
 inline int red5(uint16_t p) { return p >> 11; }
 inline int green6(uint16_t p) { return (p >> 5) & 63; }
 inline int blue5(uint16_t p) { return p & 31; }

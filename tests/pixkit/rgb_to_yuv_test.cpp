@@ -122,6 +122,24 @@ TEST(Rgb565ToYuv, TopDownMatchesModelAndRefusesOddSizes) {
         gPvxRGB565toYUV420_TopDown(src.data(), dst.data(), w, h);
         ASSERT_EQ(dst, want) << w << "x" << h;
     }
+    // Every RGB565 value as the top-left pixel of a block (so in luma and in
+    // chroma), the other three pixels of each block random.
+    {
+        const int w = 512, h = 512;
+        auto all = rng.buffer<uint16_t>(w * h);
+        for (int v = 0; v < 65536; ++v) all[(2 * (v / 256)) * w + 2 * (v % 256)] = static_cast<uint16_t>(v);
+        std::vector<uint8_t> out(w * h * 3 / 2);
+        gPvxRGB565toYUV420_TopDown(all.data(), out.data(), w, h);
+        for (int r = 0; r < h; ++r)
+            for (int j = 0; j < w; ++j)
+                ASSERT_EQ(out[r * w + j], modelRgb565(all[r * w + j]).y) << "pixel " << all[r * w + j];
+        for (int v = 0; v < 65536; ++v) {
+            const Yuv m = modelRgb565(static_cast<uint16_t>(v));
+            ASSERT_EQ(out[w * h + v], m.cb) << "pixel " << v;
+            ASSERT_EQ(out[w * h + w * h / 4 + v], m.cr) << "pixel " << v;
+        }
+    }
+
     const std::vector<uint16_t> src(64, 0xFFFF);
     std::vector<uint8_t> dst(96, kSentinel8);
     for (auto [w, h] : {std::pair{3, 2}, {4, 3}, {-2, 2}, {4, -2}, {4, 0}})
