@@ -7,6 +7,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace pixkit {
 namespace {
@@ -28,6 +31,7 @@ struct ColumnTaps {
     int right[kColumnChunk];
     uint16_t wLeft[kColumnChunk];   // 8 - fx
     uint16_t wRight[kColumnChunk];  // fx
+    uint16_t xPair[kColumnChunk];   // bytes 8 - fx, fx: the weights of an adjacent tap pair
 };
 
 // Horizontal blend of one source row at arbitrary taps.
@@ -98,32 +102,117 @@ PIXKIT_KERNEL void blendRegularRun<2, 1>(const uint8_t* __restrict top, const ui
     }
 }
 
-template <int kStride, int kGap>
-PIXKIT_KERNEL void blendRegular(const uint8_t* top, const uint8_t* bottom, int base, const ColumnTaps& t,
-                                uint8_t* out, int fy, int n) {
-    auto run = [&](int c, int m) {
-        const int x = base + kStride * c;
-        blendRegularRun<kStride, kGap>(top + x, bottom + x, t.wRight + c, out + c, int16_t(fy), m);
-    };
-    if (n - 1 < kVectorBlock) return run(1, n - 1);
-    for (int c = 1; c >= 0; c = nextBlock(c, n)) run(c, kVectorBlock);
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(PIXKIT_NO_CLONES)
+#define PIXKIT_BYTE_PAIR_KERNEL 1
+// m >= kBlock columns of one 2:1 run: each column's taps are an adjacent byte
+// pair of each row, and its four weights are the byte pairs wTop = (8 - fy)
+// (8 - fx, fx) and wBottom = fy (8 - fx, fx), so the whole sum is two byte
+// multiply-adds (each pair sum at most 255 x 8 (8 - fy) or 255 x 8 fy, their
+// total at most 16320: nothing saturates). Blocks of kBlock, the last one
+// moved back to overlap its predecessor. The vectoriser does not find this
+// shape by itself.
+__attribute__((target("avx512bw"))) void blendBytePairsAvx512(const uint8_t* top, const uint8_t* bottom,
+                                                             const uint16_t* wTop, const uint16_t* wBottom,
+                                                             uint8_t* out, int m) {
+    constexpr int kBlock = 32;
+    for (int c = 0;; c += kBlock) {
+        if (c + kBlock > m) c = m - kBlock;
+        const __m512i t = _mm512_maddubs_epi16(_mm512_loadu_si512(top + 2 * c), _mm512_loadu_si512(wTop + c));
+        const __m512i b = _mm512_maddubs_epi16(_mm512_loadu_si512(bottom + 2 * c), _mm512_loadu_si512(wBottom + c));
+        const __m512i sum = _mm512_srli_epi16(_mm512_add_epi16(t, b), 6);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), _mm512_maskz_cvtepi16_epi8(~__mmask32(0), sum));
+        if (c + kBlock >= m) return;
+    }
 }
 
-// Which tap pattern the chunk's columns 1 .. n - 1 follow: 0 for none.
-PIXKIT_KERNEL int regularStride(const ColumnTaps& t, int n) {
-    if (n < 3) return 0;
-    const int stride = t.left[2] - t.left[1];
-    const int gap = t.right[1] - t.left[1];
-    if (!((stride == 2 && gap == 1) || (stride == 4 && gap == 2))) return 0;
-    for (int c = 1; c < n; ++c)
-        if (t.left[c] != t.left[1] + stride * (c - 1) || t.right[c] != t.left[c] + gap) return 0;
-    return stride;
+__attribute__((target("avx2"))) void blendBytePairsAvx2(const uint8_t* top, const uint8_t* bottom,
+                                                       const uint16_t* wTop, const uint16_t* wBottom, uint8_t* out,
+                                                       int m) {
+    constexpr int kBlock = 16;
+    for (int c = 0;; c += kBlock) {
+        if (c + kBlock > m) c = m - kBlock;
+        const __m256i t = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 2 * c)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wTop + c)));
+        const __m256i b = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 2 * c)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wBottom + c)));
+        const __m256i sum = _mm256_srli_epi16(_mm256_add_epi16(t, b), 6);
+        // The pack works per 128-bit lane; the permute brings the lanes' bytes together.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(sum, sum), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(packed));
+        if (c + kBlock >= m) return;
+    }
+}
+#endif
+
+// Runs of columns whose taps lie kStride apart, each tap pair kGap wide: the
+// 2:1 and 4:1 reductions and ratios near them, whose taps step by exactly
+// kStride except where the rounding of the position slips by one column.
+constexpr int kMaxRuns = 32;
+struct TapRuns {
+    int stride;  // 0: the columns follow no such pattern
+    int count;
+    int begin[kMaxRuns + 1];  // run k covers columns begin[k] .. begin[k + 1] - 1
+};
+
+PIXKIT_KERNEL TapRuns regularRuns(const ColumnTaps& t, int n) {
+    TapRuns runs{0, 0, {}};
+    if (n < 2) return runs;
+    const int gap = t.right[0] - t.left[0];
+    const int stride = 2 * gap;
+    if (gap != 1 && gap != 2) return runs;
+    runs.begin[0] = 0;
+    for (int c = 0; c < n; ++c) {
+        if (t.right[c] - t.left[c] != gap) return runs;
+        if (c > 0 && t.left[c] != t.left[c - 1] + stride) {
+            if (++runs.count == kMaxRuns) return runs;
+            runs.begin[runs.count] = c;
+        }
+    }
+    runs.begin[++runs.count] = n;
+    runs.stride = stride;
+    return runs;
+}
+
+// Columns c0 .. c0 + m - 1 of one run, in blocks of kVectorBlock, the last one
+// moved back to overlap its predecessor.
+template <int kStride, int kGap>
+PIXKIT_KERNEL void blendRun(const uint8_t* top, const uint8_t* bottom, const ColumnTaps& t, uint8_t* out, int fy,
+                            int c0, int m) {
+    auto block = [&](int c, int k) {
+        const int x = t.left[c];
+        blendRegularRun<kStride, kGap>(top + x, bottom + x, t.wRight + c, out + c, int16_t(fy), k);
+    };
+    if (m < kVectorBlock) return block(c0, m);
+    for (int c = 0;; c += kVectorBlock) {
+        if (c + kVectorBlock >= m) return block(c0 + m - kVectorBlock, kVectorBlock);
+        block(c0 + c, kVectorBlock);
+    }
 }
 
 PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth,
                                        int dstHeight, int winY, int lastY, int sy, uint64_t stepY,
                                        const ColumnTaps& t, int j0, int n) {
-    const int stride = regularStride(t, n);
+    const TapRuns runs = regularRuns(t, n);
+#if defined(PIXKIT_BYTE_PAIR_KERNEL)
+    // 2 with AVX-512, 1 with AVX2, 0 without either or off the 2:1 pattern.
+#if defined(PIXKIT_WIDEST_CLONE_AVX2)
+    const bool avx512 = false;
+#else
+    const bool avx512 = __builtin_cpu_supports("avx512bw");
+#endif
+    const int byteKernel = runs.stride != 2 ? 0 : avx512 ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    // Per column the byte pairs of the top and bottom row's weights at
+    // pairWeightsFy; each run's start on a 64-byte line, so that the kernels'
+    // weight loads never straddle two lines.
+    constexpr int kLine = 32;  // weight pairs per 64 bytes
+    alignas(64) uint16_t pairWeights[2][kColumnChunk + kMaxRuns * kLine];
+    int pairWeightsFy = -1;
+    int runWeights[kMaxRuns];
+    for (int r = 0, at = 0; r < runs.count; ++r) {
+        runWeights[r] = at;
+        at += (runs.begin[r + 1] - runs.begin[r] + kLine - 1) / kLine * kLine;
+    }
+#endif
     // Filtered rows, each kept while the next destination row still uses it.
     uint16_t filtered[2][kColumnChunk];
     int filteredRow[2] = {-1, -1};
@@ -135,16 +224,44 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
         const uint8_t* top = src + size_t(y0) * srcWidth;
         const uint8_t* bottom = src + size_t(y1) * srcWidth;
         uint8_t* out = dst + size_t(i) * dstWidth + j0;
-        if (stride) {
-            const int h0 = t.wLeft[0] * top[t.left[0]] + t.wRight[0] * top[t.right[0]];
-            const int h1 = t.wLeft[0] * bottom[t.left[0]] + t.wRight[0] * bottom[t.right[0]];
-            out[0] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
-            // Column c reads base + stride x c; base itself may lie before the row.
-            const int base = t.left[1] - stride;
-            if (stride == 2)
-                blendRegular<2, 1>(top, bottom, base, t, out, fy, n);
-            else
-                blendRegular<4, 2>(top, bottom, base, t, out, fy, n);
+#if defined(PIXKIT_BYTE_PAIR_KERNEL)
+        if (byteKernel) {
+            if (fy != pairWeightsFy) {
+                // fy changes every few rows at most: the weights follow it.
+                for (int r = 0; r < runs.count; ++r)
+                    for (int c = runs.begin[r], k = runWeights[r]; c < runs.begin[r + 1]; ++c, ++k) {
+                        pairWeights[0][k] = uint16_t(t.xPair[c] * (8 - fy));
+                        pairWeights[1][k] = uint16_t(t.xPair[c] * fy);
+                    }
+                pairWeightsFy = fy;
+            }
+            for (int r = 0; r < runs.count; ++r) {
+                const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
+                const int x = t.left[c0];
+                if (byteKernel == 2 && m >= 32)
+                    blendBytePairsAvx512(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
+                                         out + c0, m);
+                else if (m >= 16)
+                    blendBytePairsAvx2(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
+                                       out + c0, m);
+                else
+                    for (int c = c0; c < c0 + m; ++c) {
+                        const int h0 = t.wLeft[c] * top[t.left[c]] + t.wRight[c] * top[t.right[c]];
+                        const int h1 = t.wLeft[c] * bottom[t.left[c]] + t.wRight[c] * bottom[t.right[c]];
+                        out[c] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
+                    }
+            }
+            continue;
+        }
+#endif
+        if (runs.stride) {
+            for (int r = 0; r < runs.count; ++r) {
+                const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
+                if (runs.stride == 2)
+                    blendRun<2, 1>(top, bottom, t, out, fy, c0, m);
+                else
+                    blendRun<4, 2>(top, bottom, t, out, fy, c0, m);
+            }
             continue;
         }
         int slot0 = filteredRow[0] == y0 ? 0 : filteredRow[1] == y0 ? 1 : -1;
@@ -183,6 +300,7 @@ void vectorScalePlane(const PlaneScale& p) {
             taps.right[c] = std::min(x0 + (1 << p.sx), p.lastX);
             taps.wLeft[c] = uint16_t(8 - (pos & 7));
             taps.wRight[c] = uint16_t(pos & 7);
+            taps.xPair[c] = uint16_t((8 - (pos & 7)) | (pos & 7) << 8);
         }
         scaleColumns(p.src, p.dst, p.srcWidth, p.dstWidth, p.dstHeight, p.winY, p.lastY, p.sy, p.stepY, taps, j0, n);
     }
