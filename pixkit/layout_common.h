@@ -1,6 +1,6 @@
 // Helpers shared by the layout conversions, turns and mirrors: RGB565 fields,
-// the RGB565-to-YUV table, the expansion dither, window clipping, bilinear
-// weights and the swap kernels of the mirrors.
+// the RGB565-to-YUV table, the expansion dither, window clipping and the
+// swap kernels of the mirrors.
 #ifndef PIXKIT_LAYOUT_COMMON_H
 #define PIXKIT_LAYOUT_COMMON_H
 
@@ -92,28 +92,6 @@ inline void expandRgb565(uint16_t p, int rowParity, int colParity, uint8_t* bgr)
 
 inline int minOf(int a, int b) { return a < b ? a : b; }
 inline int minOf(int a, int b, int c) { return minOf(minOf(a, b), c); }
-// Room left after a start, never negative: a start past the end leaves none.
-inline int roomAfter(int size, int start) { return start < size ? size - start : 0; }
-
-// --- Bilinear weights ---------------------------------------------------------
-
-// Weights of the four taps for eighth-pixel phases fx, fy; they sum to 64.
-struct BilinearWeights {
-    uint8_t w[4][64]; // top-left, top-right, bottom-left, bottom-right; index 8 fy + fx
-};
-inline constexpr BilinearWeights makeBilinearWeights() {
-    BilinearWeights t{};
-    for (int fy = 0; fy < 8; ++fy) {
-        for (int fx = 0; fx < 8; ++fx) {
-            t.w[0][8 * fy + fx] = static_cast<uint8_t>((8 - fx) * (8 - fy));
-            t.w[1][8 * fy + fx] = static_cast<uint8_t>(fx * (8 - fy));
-            t.w[2][8 * fy + fx] = static_cast<uint8_t>((8 - fx) * fy);
-            t.w[3][8 * fy + fx] = static_cast<uint8_t>(fx * fy);
-        }
-    }
-    return t;
-}
-inline constexpr BilinearWeights kBilinearWeights = makeBilinearWeights();
 
 // --- Mirror kernels -----------------------------------------------------------
 

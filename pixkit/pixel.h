@@ -1,7 +1,9 @@
-// Per-pixel arithmetic shared by the Pixkit families: the shift-and-add
-// YUV to RGB increments, clamping, RGB565 packing and the 2 x 2 dither.
+// What the Pixkit families share: the shift-and-add YUV to RGB increments,
+// clamping, RGB565 packing and the 2 x 2 dither, the source window and
+// packed-order records, and the room a start leaves.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Hot frame loops get AVX-512 and AVX2 clones on x86-64, one chosen at load
@@ -27,6 +29,35 @@
 #define PIXKIT_LAMBDA_KERNEL __attribute__((always_inline))
 
 namespace pixkit {
+
+// Room a size leaves after a start; -1 when the start lies outside it (or is
+// negative), which the window functions refuse or clip to nothing.
+inline int roomAfter(int64_t size, int64_t start) { return start < 0 || start > size ? -1 : int(size - start); }
+
+// Rows of a clipped source window: row i's luma at y + i * lumaStride, its
+// chroma in row i >> chromaRowShift. Packed frames point all three at the
+// same row, offset by the byte order.
+struct SourceWindow {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    ptrdiff_t lumaStride;
+    ptrdiff_t chromaStride;
+    int chromaRowShift;  // 1 for 4:2:0, 0 otherwise
+    int width;           // even
+    int height;          // even
+    const uint8_t* lumaRow(int i) const { return y + i * lumaStride; }
+    const uint8_t* uRow(int i) const { return u + (i >> chromaRowShift) * chromaStride; }
+    const uint8_t* vRow(int i) const { return v + (i >> chromaRowShift) * chromaStride; }
+};
+
+// Byte offsets of Y0, Cb, Y1 and Cr within a packed 4:2:2 group of 2 pixels.
+struct PackedOrder {
+    int y0, cb, y1, cr;
+};
+inline constexpr PackedOrder kYuyv{0, 1, 2, 3};  // also called Y1UY2V and YUY2
+inline constexpr PackedOrder kUyvy{1, 0, 3, 2};  // also called UY1VY2
+inline constexpr PackedOrder kVyuy{1, 2, 3, 0};
 
 // Chroma increments of one 2 x 2 block; every shift is arithmetic.
 struct ChromaDelta {

@@ -330,30 +330,18 @@ void scaleRgb565(const uint16_t* src, uint16_t* dst, int srcWidth, int srcHeight
     const uint64_t stepX = (uint64_t(winWidth) << 18) / uint64_t(dstWidth);
     const uint64_t stepY = (uint64_t(winHeight) << 18) / uint64_t(dstHeight);
 
-    // Tap index and phase of destination row or column k; the first tap is
-    // lowered off the window's last sample so that the second one exists.
-    struct Tap {
-        int first;
-        int second;
-        int phase;
-    };
-    auto tap = [](int k, uint64_t step, int size) {
-        const uint64_t pos = k == 0 ? 0 : (uint64_t(k) * step + 1) >> 15;
-        int t = std::min(int(pos >> 3), size - 1);
-        if (t == size - 1 && t > 0) --t;
-        return Tap{t, std::min(t + 1, size - 1), int(pos & 7)};
-    };
+    const auto tap = biasedTap;
 
     // The last column and row are copies of their neighbours, not interpolated.
     const int cols = dstWidth > 1 ? dstWidth - 1 : 1;
     const int rowsOut = dstHeight > 1 ? dstHeight - 1 : 1;
     for (int i = 0; i < rowsOut; ++i) {
-        const Tap ty = tap(i, stepY, winHeight);
+        const BiasedTap ty = tap(i, stepY, winHeight);
         const uint16_t* r0 = src + size_t(winY + ty.first) * srcWidth + winX;
         const uint16_t* r1 = src + size_t(winY + ty.second) * srcWidth + winX;
         uint16_t* out = dst + size_t(i) * dstWidth;
         for (int j = 0; j < cols; ++j) {
-            const Tap tx = tap(j, stepX, winWidth);
+            const BiasedTap tx = tap(j, stepX, winWidth);
             const int k = 8 * ty.phase + tx.phase;
             const int w0 = kScale.weights[k], w1 = kScale.weights[64 + k];
             const int w2 = kScale.weights[128 + k], w3 = kScale.weights[192 + k];

@@ -33,6 +33,23 @@ constexpr ScaleTables makeScaleTables() {
 
 inline constexpr ScaleTables kScaleTables = makeScaleTables();
 
+// The RGB565 scaler's position rule, which the scaled 4:2:2 conversion shares:
+// destination row or column k >= 1 sits at k x step + 1 (Q18), the first at
+// 0; a first tap on the window's last sample is lowered by one (same phase) so
+// that the second tap exists.
+struct BiasedTap {
+    int first;
+    int second;
+    int phase;
+};
+
+inline BiasedTap biasedTap(int k, uint64_t step, int size) {
+    const uint64_t pos = k == 0 ? 0 : (uint64_t(k) * step + 1) >> 15;
+    int t = int(std::min<uint64_t>(pos >> 3, uint64_t(size - 1)));
+    if (t == size - 1 && t > 0) --t;
+    return {t, std::min(t + 1, size - 1), int(pos & 7)};
+}
+
 // One plane of the general scaler with its window clipped and its steps set:
 // destination row i reads source rows from the Q3 position rowPosition(i),
 // column j from columnPosition(j); taps are 2^sy rows and 2^sx columns apart.

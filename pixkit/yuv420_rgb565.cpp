@@ -34,7 +34,7 @@ PIXKIT_KERNEL uint16_t pixel16(int16_t y, Delta16 d) {
     const uint16_t r = uint16_t(clamp255x16(int16_t(y + d.r + o.r)));
     const uint16_t g = uint16_t(clamp255x16(int16_t(y - d.g + o.g)));
     const uint16_t b = uint16_t(clamp255x16(int16_t(y + d.b + o.b)));
-    return uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+    return pack565(r, g, b);
 }
 
 // The two luma samples of a block's row, read as one 16-bit word.
@@ -110,15 +110,14 @@ PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1,
     });
 }
 
-using Window = Yuv420Window;
 using Dest = Rgb565Dest;
 
 // Rows reversed: source row 0 lands in the window's last destination row.
-PIXKIT_VECTOR_CLONES void walkUpright(const Window& win, const Dest& dst) {
+PIXKIT_VECTOR_CLONES void walkUpright(const SourceWindow& win, const Dest& dst) {
     const int w = win.width;
     const int h = win.height;
     for (int i = 0; i < h; i += 2)
-        convertRowPair<false>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i / 2), win.vRow(i / 2),
+        convertRowPair<false>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i), win.vRow(i),
                               dst.row(h - 1 - i), dst.row(h - 2 - i), w);
 }
 
@@ -126,7 +125,7 @@ PIXKIT_VECTOR_CLONES void walkUpright(const Window& win, const Dest& dst) {
 // it reversed keeps both loops simple enough for the vectoriser.
 constexpr int kRunPixels = 2 * kVectorBlocks;
 
-PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
+PIXKIT_VECTOR_CLONES void walkHalfTurn(const SourceWindow& win, const Dest& dst) {
     uint16_t run0[kRunPixels];
     uint16_t run1[kRunPixels];
     const int w = win.width;
@@ -135,8 +134,8 @@ PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
         uint16_t* __restrict out1 = dst.row(i + 1);
         for (int j0 = 0; j0 < w; j0 += kRunPixels) {
             const int runLength = std::min(kRunPixels, w - j0);
-            convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
-                                 win.vRow(i / 2) + j0 / 2, run0, run1, runLength);
+            convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i) + j0 / 2,
+                                 win.vRow(i) + j0 / 2, run0, run1, runLength);
             uint16_t* __restrict end0 = out0 + w - 1 - j0;
             uint16_t* __restrict end1 = out1 + w - 1 - j0;
             for (int x = 0; x < runLength; ++x) end0[-x] = run0[x];
@@ -154,7 +153,7 @@ constexpr int kBandPairs = 16;
 constexpr int kTileColumns = 2 * kVectorBlocks;
 
 template <bool kThreeQuarter>
-PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
+PIXKIT_VECTOR_CLONES void walkTurned(const SourceWindow& win, const Dest& dst) {
     const int w = win.width;
     const int pairs = win.height / 2;
     const int bandPairs = std::min(kBandPairs, pairs);
@@ -166,7 +165,7 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
             for (int q = 0; q < bandPairs; ++q) {
                 const int i = 2 * (p0 + q);
                 convertRowPairToColumns<kThreeQuarter>(win.lumaRow(i) + c0, win.lumaRow(i + 1) + c0,
-                                                       win.uRow(i / 2) + c0 / 2, win.vRow(i / 2) + c0 / 2, tile[q],
+                                                       win.uRow(i) + c0 / 2, win.vRow(i) + c0 / 2, tile[q],
                                                        tileColumns);
             }
             if (bandPairs == kBandPairs) {
@@ -200,7 +199,7 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
     }
 }
 
-void vectorYuv420Walk(const Window& win, const Dest& dst, int code) {
+void vectorYuv420Walk(const SourceWindow& win, const Dest& dst, int code) {
     switch (code) {
     case 0: walkUpright(win, dst); break;
     case 1: walkTurned<false>(win, dst); break;

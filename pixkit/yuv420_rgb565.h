@@ -3,26 +3,13 @@
 // window, and code 0's odd column and row.
 #pragma once
 
+#include "pixel.h"
 #include "pixkit.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace pixkit {
-
-// The clipped, even-sized source window; chroma indexed by row pair.
-struct Yuv420Window {
-    const uint8_t* y;
-    const uint8_t* u;
-    const uint8_t* v;
-    int lumaStride;
-    int chromaStride;
-    int width;   // even
-    int height;  // even
-    const uint8_t* lumaRow(int i) const { return y + ptrdiff_t(i) * lumaStride; }
-    const uint8_t* uRow(int pair) const { return u + ptrdiff_t(pair) * chromaStride; }
-    const uint8_t* vRow(int pair) const { return v + ptrdiff_t(pair) * chromaStride; }
-};
 
 struct Rgb565Dest {
     uint16_t* base;  // pixel (dstX, dstY)
@@ -31,7 +18,7 @@ struct Rgb565Dest {
 };
 
 // Converts the whole window with one rotation code's destination walk.
-using Yuv420Walk = void (*)(const Yuv420Window& win, const Rgb565Dest& dst, int code);
+using Yuv420Walk = void (*)(const SourceWindow& win, const Rgb565Dest& dst, int code);
 
 // The exported function's contract around a walk: refusals, clipping, the walk
 // itself, and the copies code 0 makes for an odd clipped width or height.
@@ -40,9 +27,9 @@ int32_t convertYuv420ToBgr565(Yuv420Walk walk, const ImageFrame* src, uint16_t* 
                               int rotation);
 
 // Pixel by pixel, as the walks are described: what the fast walks must match.
-void referenceYuv420Walk(const Yuv420Window& win, const Rgb565Dest& dst, int code);
+void referenceYuv420Walk(const SourceWindow& win, const Rgb565Dest& dst, int code);
 
 // The walks built for 32-bit ARM cores without SIMD (ARM builds only).
-void armYuv420Walk(const Yuv420Window& win, const Rgb565Dest& dst, int code);
+void armYuv420Walk(const SourceWindow& win, const Rgb565Dest& dst, int code);
 
 }  // namespace pixkit

@@ -108,13 +108,13 @@ void convertRowPair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, cons
 }
 
 template <int kCode, bool kWords>
-void walk(const Yuv420Window& win, const Rgb565Dest& dst) {
+void walk(const SourceWindow& win, const Rgb565Dest& dst) {
     const int w = win.width, h = win.height, s = dst.stride;
     for (int i = 0; i < h; i += 2) {
         const uint8_t* y0 = win.lumaRow(i);
         const uint8_t* y1 = win.lumaRow(i + 1);
-        const uint8_t* u = win.uRow(i / 2);
-        const uint8_t* v = win.vRow(i / 2);
+        const uint8_t* u = win.uRow(i);
+        const uint8_t* v = win.vRow(i);
         switch (kCode) {
         case 0: convertRowPair<0, kWords>(y0, y1, u, v, w / 2, dst.row(h - 1 - i), -s, 2); break;
         case 1: convertRowPair<1, kWords>(y0, y1, u, v, w / 2, dst.row(0) + i, s, 2 * ptrdiff_t(s)); break;
@@ -127,7 +127,7 @@ void walk(const Yuv420Window& win, const Rgb565Dest& dst) {
 }
 
 template <int kCode>
-void walkAligned(const Yuv420Window& win, const Rgb565Dest& dst) {
+void walkAligned(const SourceWindow& win, const Rgb565Dest& dst) {
     // Every pixel pair starts at an even offset from the window's corner: word
     // stores need that corner on a word and an even row length.
     if ((reinterpret_cast<uintptr_t>(dst.base) & 3) == 0 && (dst.stride & 1) == 0)
@@ -138,7 +138,7 @@ void walkAligned(const Yuv420Window& win, const Rgb565Dest& dst) {
 
 }  // namespace
 
-void armYuv420Walk(const Yuv420Window& win, const Rgb565Dest& dst, int code) {
+void armYuv420Walk(const SourceWindow& win, const Rgb565Dest& dst, int code) {
     switch (code) {
     case 0: walkAligned<0>(win, dst); break;
     case 1: walkAligned<1>(win, dst); break;

@@ -25,11 +25,12 @@ int32_t convertYuv420ToBgr565(Yuv420Walk walk, const ImageFrame* src, uint16_t* 
     const int h = std::min({height, fh - sy, roomDown});
 
     const int chromaStride = fw / 2;
-    const Yuv420Window win{src->y + sy * fw + sx,
+    const SourceWindow win{src->y + sy * fw + sx,
                            src->u + (sy / 2) * chromaStride + sx / 2,
                            src->v + (sy / 2) * chromaStride + sx / 2,
                            fw,
                            chromaStride,
+                           1,
                            w & ~1,
                            h & ~1};
     if (win.width == 0 || win.height == 0) return 0;
@@ -46,11 +47,11 @@ int32_t convertYuv420ToBgr565(Yuv420Walk walk, const ImageFrame* src, uint16_t* 
     return 0;
 }
 
-void referenceYuv420Walk(const Yuv420Window& win, const Rgb565Dest& dst, int code) {
+void referenceYuv420Walk(const SourceWindow& win, const Rgb565Dest& dst, int code) {
     const int w = win.width, h = win.height;
     for (int i = 0; i < h; i += 2) {
         for (int j = 0; j < w; j += 2) {
-            const ChromaDelta d = chromaDelta(win.uRow(i / 2)[j / 2], win.vRow(i / 2)[j / 2]);
+            const ChromaDelta d = chromaDelta(win.uRow(i)[j / 2], win.vRow(i)[j / 2]);
             for (int r = 0; r < 2; ++r) {
                 for (int c = 0; c < 2; ++c) {
                     // Source offsets (i + r, j + c) of the window; the dither
