@@ -189,6 +189,19 @@ TEST(ScalePlane, TwoAndFourToOneMatchModel) {
             ASSERT_TRUE(same(wu, d.u)) << ratio << ":1 to width " << dW;
         }
     }
+    // Ratios near 2:1 and 4:1, whose taps keep the stride but slip by a column
+    // now and then: runs of every length, split where the slips fall.
+    for (int dW = 16; dW <= 300; dW += 7) {
+        for (int ratio : {2, 4}) {
+            const int W = ratio * dW + irand(rng, -3, 3), H = 2 * ratio + irand(rng, 0, 3), dH = 2;
+            Frame s(W, H), d(dW, dH);
+            fillRandom(s, rng);
+            gScaleFrame(&s.desc, &d.desc);
+            std::vector<uint8_t> wy(d.y.size);
+            modelScalePlane(s.y.data.get(), wy.data(), W, H, dW, dH, 0, 0, W, H);
+            ASSERT_TRUE(same(wy, d.y)) << W << " to " << dW;
+        }
+    }
     for (int ratio : {2, 4}) {
         const int dW = 1300, dH = 3;
         Frame s(ratio * dW, ratio * dH), d(dW, dH);
