@@ -1,6 +1,6 @@
 // Helpers shared by the layout conversions, turns and mirrors: RGB565 fields,
-// the RGB565-to-YUV table, the expansion dither, window clipping, bilinear
-// weights and the swap kernels of the mirrors.
+// the RGB565-to-YUV table, the expansion dither, window clipping and the
+// swap kernels of the mirrors.
 #ifndef PIXKIT_LAYOUT_COMMON_H
 #define PIXKIT_LAYOUT_COMMON_H
 
@@ -30,6 +30,12 @@ inline constexpr int kBlueToCb = 224;
 inline constexpr int kRedToCr = 224; // the same steps as blue to Cb
 inline constexpr int kGreenToCr = 256;
 inline constexpr int kBlueToCr = 320;
+
+// The sub-tables' steps: entry k of a sub-table is k x step, so a row loop
+// may multiply instead of looking up (the vectoriser cannot gather).
+inline constexpr int32_t kRedToYStep = 23840, kGreenToYStep = 40092, kBlueToYStep = 8096;
+inline constexpr int32_t kRedToCbStep = -13184, kGreenToCbStep = -22116, kBlueToCbStep = 57344;
+inline constexpr int32_t kRedToCrStep = 57344, kGreenToCrStep = -26028, kBlueToCrStep = -5272;
 
 inline int red5(uint16_t p) { return p >> 11; }
 inline int green6(uint16_t p) { return (p >> 5) & 63; }
@@ -86,28 +92,6 @@ inline void expandRgb565(uint16_t p, int rowParity, int colParity, uint8_t* bgr)
 
 inline int minOf(int a, int b) { return a < b ? a : b; }
 inline int minOf(int a, int b, int c) { return minOf(minOf(a, b), c); }
-// Room left after a start, never negative: a start past the end leaves none.
-inline int roomAfter(int size, int start) { return start < size ? size - start : 0; }
-
-// --- Bilinear weights ---------------------------------------------------------
-
-// Weights of the four taps for eighth-pixel phases fx, fy; they sum to 64.
-struct BilinearWeights {
-    uint8_t w[4][64]; // top-left, top-right, bottom-left, bottom-right; index 8 fy + fx
-};
-inline constexpr BilinearWeights makeBilinearWeights() {
-    BilinearWeights t{};
-    for (int fy = 0; fy < 8; ++fy) {
-        for (int fx = 0; fx < 8; ++fx) {
-            t.w[0][8 * fy + fx] = static_cast<uint8_t>((8 - fx) * (8 - fy));
-            t.w[1][8 * fy + fx] = static_cast<uint8_t>(fx * (8 - fy));
-            t.w[2][8 * fy + fx] = static_cast<uint8_t>((8 - fx) * fy);
-            t.w[3][8 * fy + fx] = static_cast<uint8_t>(fx * fy);
-        }
-    }
-    return t;
-}
-inline constexpr BilinearWeights kBilinearWeights = makeBilinearWeights();
 
 // --- Mirror kernels -----------------------------------------------------------
 

@@ -128,8 +128,9 @@ PIXKIT_API void gRotateMonochromeFrame(const ImageFrame* src, const ImageFrame* 
 
 /* Turn a window of an RGB565 picture (srcStride x srcHeight pixels) into a
  * dstStride x dstHeight picture, or into 24-bit B, G, R bytes (dstStride in
- * bytes) with a 2 x 2 ordered-dither expansion. Windows are clipped silently.
- * Returns 0, or -1 for a null pointer or a rotation above 3. */
+ * bytes) with a 2 x 2 ordered-dither expansion. Windows are clipped silently
+ * and move whole, odd sizes included. Returns 0, or -1 for a null pointer or a
+ * rotation above 3. */
 PIXKIT_API int32_t gRotateRGB16(const uint16_t* src, uint16_t* dst, uint16_t srcStride, uint16_t srcHeight,
                                 uint16_t srcX, uint16_t srcY, uint16_t width, uint16_t height, uint16_t dstX,
                                 uint16_t dstY, uint16_t dstStride, uint16_t dstHeight, uint8_t rotation);
@@ -147,7 +148,8 @@ PIXKIT_API int32_t gMirrorImageYUV(ImageFrame* src, ImageFrame* dst, int32_t chr
                                    int32_t toDst);
 
 /* RGB to planar YUV 4:2:0. "One buffer" destinations hold the luma plane, then
- * the Cb plane, then the Cr plane, rows packed. */
+ * the Cb plane, then the Cr plane, rows packed. gBGR24INTtoYUV420Planar does
+ * nothing when srcStride is below 3 x width. */
 PIXKIT_API void gPvRGB565toYUV420(const uint16_t* src, const ImageFrame* dst, int32_t srcWidth,
                                   int32_t srcHeight);
 PIXKIT_API void gPvxRGB565toYUV420_TopDown(const uint16_t* src, uint8_t* dst, int32_t width, int32_t height);

@@ -142,8 +142,7 @@ struct TurnWindow {
 };
 
 // Starts limited to their sizes, the window to the source and to the part of
-// the destination its walk reaches. Quarter and half turns keep even sizes so
-// that they never place a lone pixel row or column.
+// the destination its walk reaches; odd sizes stay odd, every pixel moves.
 TurnWindow clipTurnWindow(int srcStride, int srcHeight, int srcX, int srcY, int width, int height, int dstX,
                           int dstY, int dstCols, int dstRows, int code) {
     TurnWindow t;
@@ -159,10 +158,6 @@ TurnWindow clipTurnWindow(int srcStride, int srcHeight, int srcX, int srcY, int 
     } else {
         t.w = minOf(t.w, dstRows - t.dstY);
         t.h = minOf(t.h, dstCols - t.dstX);
-    }
-    if (code != 0) {
-        t.w &= ~1;
-        t.h &= ~1;
     }
     return t;
 }

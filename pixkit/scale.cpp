@@ -7,35 +7,16 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace pixkit {
 namespace {
 
-// Bilinear weights (four blocks of 64, indexed 8 fy + fx) followed by the tap
-// spacing shift per integer reduction ratio.
-struct ScaleTables {
-    std::array<uint8_t, 256> weights;
-    std::array<uint8_t, 32> tapShift;
-};
+const auto& kScale = kScaleTables;
 
-constexpr ScaleTables makeScaleTables() {
-    ScaleTables t{};
-    for (int fy = 0; fy < 8; ++fy) {
-        for (int fx = 0; fx < 8; ++fx) {
-            const int i = 8 * fy + fx;
-            t.weights[i] = uint8_t((8 - fx) * (8 - fy));
-            t.weights[64 + i] = uint8_t(fx * (8 - fy));
-            t.weights[128 + i] = uint8_t((8 - fx) * fy);
-            t.weights[192 + i] = uint8_t(fx * fy);
-        }
-    }
-    for (int r = 0; r < 32; ++r) t.tapShift[r] = uint8_t(r <= 2 ? 0 : r <= 4 ? 1 : r <= 8 ? 2 : r <= 16 ? 3 : 4);
-    return t;
-}
-
-constexpr ScaleTables kScale = makeScaleTables();
-
-int tapShift(int window, int dest) { return kScale.tapShift[std::min(window / dest, 31)]; }
+#if !defined(__arm__)
 
 // Destination columns handled per pass of the plane scaler (bounds the
 // per-column tables and the filtered rows on the stack).
@@ -50,6 +31,7 @@ struct ColumnTaps {
     int right[kColumnChunk];
     uint16_t wLeft[kColumnChunk];   // 8 - fx
     uint16_t wRight[kColumnChunk];  // fx
+    uint16_t xPair[kColumnChunk];   // bytes 8 - fx, fx: the weights of an adjacent tap pair
 };
 
 // Horizontal blend of one source row at arbitrary taps.
@@ -120,32 +102,117 @@ PIXKIT_KERNEL void blendRegularRun<2, 1>(const uint8_t* __restrict top, const ui
     }
 }
 
-template <int kStride, int kGap>
-PIXKIT_KERNEL void blendRegular(const uint8_t* top, const uint8_t* bottom, int base, const ColumnTaps& t,
-                                uint8_t* out, int fy, int n) {
-    auto run = [&](int c, int m) {
-        const int x = base + kStride * c;
-        blendRegularRun<kStride, kGap>(top + x, bottom + x, t.wRight + c, out + c, int16_t(fy), m);
-    };
-    if (n - 1 < kVectorBlock) return run(1, n - 1);
-    for (int c = 1; c >= 0; c = nextBlock(c, n)) run(c, kVectorBlock);
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(PIXKIT_NO_CLONES)
+#define PIXKIT_BYTE_PAIR_KERNEL 1
+// m >= kBlock columns of one 2:1 run: each column's taps are an adjacent byte
+// pair of each row, and its four weights are the byte pairs wTop = (8 - fy)
+// (8 - fx, fx) and wBottom = fy (8 - fx, fx), so the whole sum is two byte
+// multiply-adds (each pair sum at most 255 x 8 (8 - fy) or 255 x 8 fy, their
+// total at most 16320: nothing saturates). Blocks of kBlock, the last one
+// moved back to overlap its predecessor. The vectoriser does not find this
+// shape by itself.
+__attribute__((target("avx512bw"))) void blendBytePairsAvx512(const uint8_t* top, const uint8_t* bottom,
+                                                             const uint16_t* wTop, const uint16_t* wBottom,
+                                                             uint8_t* out, int m) {
+    constexpr int kBlock = 32;
+    for (int c = 0;; c += kBlock) {
+        if (c + kBlock > m) c = m - kBlock;
+        const __m512i t = _mm512_maddubs_epi16(_mm512_loadu_si512(top + 2 * c), _mm512_loadu_si512(wTop + c));
+        const __m512i b = _mm512_maddubs_epi16(_mm512_loadu_si512(bottom + 2 * c), _mm512_loadu_si512(wBottom + c));
+        const __m512i sum = _mm512_srli_epi16(_mm512_add_epi16(t, b), 6);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), _mm512_maskz_cvtepi16_epi8(~__mmask32(0), sum));
+        if (c + kBlock >= m) return;
+    }
 }
 
-// Which tap pattern the chunk's columns 1 .. n - 1 follow: 0 for none.
-PIXKIT_KERNEL int regularStride(const ColumnTaps& t, int n) {
-    if (n < 3) return 0;
-    const int stride = t.left[2] - t.left[1];
-    const int gap = t.right[1] - t.left[1];
-    if (!((stride == 2 && gap == 1) || (stride == 4 && gap == 2))) return 0;
-    for (int c = 1; c < n; ++c)
-        if (t.left[c] != t.left[1] + stride * (c - 1) || t.right[c] != t.left[c] + gap) return 0;
-    return stride;
+__attribute__((target("avx2"))) void blendBytePairsAvx2(const uint8_t* top, const uint8_t* bottom,
+                                                       const uint16_t* wTop, const uint16_t* wBottom, uint8_t* out,
+                                                       int m) {
+    constexpr int kBlock = 16;
+    for (int c = 0;; c += kBlock) {
+        if (c + kBlock > m) c = m - kBlock;
+        const __m256i t = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 2 * c)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wTop + c)));
+        const __m256i b = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 2 * c)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wBottom + c)));
+        const __m256i sum = _mm256_srli_epi16(_mm256_add_epi16(t, b), 6);
+        // The pack works per 128-bit lane; the permute brings the lanes' bytes together.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(sum, sum), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(packed));
+        if (c + kBlock >= m) return;
+    }
+}
+#endif
+
+// Runs of columns whose taps lie kStride apart, each tap pair kGap wide: the
+// 2:1 and 4:1 reductions and ratios near them, whose taps step by exactly
+// kStride except where the rounding of the position slips by one column.
+constexpr int kMaxRuns = 32;
+struct TapRuns {
+    int stride;  // 0: the columns follow no such pattern
+    int count;
+    int begin[kMaxRuns + 1];  // run k covers columns begin[k] .. begin[k + 1] - 1
+};
+
+PIXKIT_KERNEL TapRuns regularRuns(const ColumnTaps& t, int n) {
+    TapRuns runs{0, 0, {}};
+    if (n < 2) return runs;
+    const int gap = t.right[0] - t.left[0];
+    const int stride = 2 * gap;
+    if (gap != 1 && gap != 2) return runs;
+    runs.begin[0] = 0;
+    for (int c = 0; c < n; ++c) {
+        if (t.right[c] - t.left[c] != gap) return runs;
+        if (c > 0 && t.left[c] != t.left[c - 1] + stride) {
+            if (++runs.count == kMaxRuns) return runs;
+            runs.begin[runs.count] = c;
+        }
+    }
+    runs.begin[++runs.count] = n;
+    runs.stride = stride;
+    return runs;
+}
+
+// Columns c0 .. c0 + m - 1 of one run, in blocks of kVectorBlock, the last one
+// moved back to overlap its predecessor.
+template <int kStride, int kGap>
+PIXKIT_KERNEL void blendRun(const uint8_t* top, const uint8_t* bottom, const ColumnTaps& t, uint8_t* out, int fy,
+                            int c0, int m) {
+    auto block = [&](int c, int k) {
+        const int x = t.left[c];
+        blendRegularRun<kStride, kGap>(top + x, bottom + x, t.wRight + c, out + c, int16_t(fy), k);
+    };
+    if (m < kVectorBlock) return block(c0, m);
+    for (int c = 0;; c += kVectorBlock) {
+        if (c + kVectorBlock >= m) return block(c0 + m - kVectorBlock, kVectorBlock);
+        block(c0 + c, kVectorBlock);
+    }
 }
 
 PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth,
                                        int dstHeight, int winY, int lastY, int sy, uint64_t stepY,
                                        const ColumnTaps& t, int j0, int n) {
-    const int stride = regularStride(t, n);
+    const TapRuns runs = regularRuns(t, n);
+#if defined(PIXKIT_BYTE_PAIR_KERNEL)
+    // 2 with AVX-512, 1 with AVX2, 0 without either or off the 2:1 pattern.
+#if defined(PIXKIT_WIDEST_CLONE_AVX2)
+    const bool avx512 = false;
+#else
+    const bool avx512 = __builtin_cpu_supports("avx512bw");
+#endif
+    const int byteKernel = runs.stride != 2 ? 0 : avx512 ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    // Per column the byte pairs of the top and bottom row's weights at
+    // pairWeightsFy; each run's start on a 64-byte line, so that the kernels'
+    // weight loads never straddle two lines.
+    constexpr int kLine = 32;  // weight pairs per 64 bytes
+    alignas(64) uint16_t pairWeights[2][kColumnChunk + kMaxRuns * kLine];
+    int pairWeightsFy = -1;
+    int runWeights[kMaxRuns];
+    for (int r = 0, at = 0; r < runs.count; ++r) {
+        runWeights[r] = at;
+        at += (runs.begin[r + 1] - runs.begin[r] + kLine - 1) / kLine * kLine;
+    }
+#endif
     // Filtered rows, each kept while the next destination row still uses it.
     uint16_t filtered[2][kColumnChunk];
     int filteredRow[2] = {-1, -1};
@@ -157,16 +224,44 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
         const uint8_t* top = src + size_t(y0) * srcWidth;
         const uint8_t* bottom = src + size_t(y1) * srcWidth;
         uint8_t* out = dst + size_t(i) * dstWidth + j0;
-        if (stride) {
-            const int h0 = t.wLeft[0] * top[t.left[0]] + t.wRight[0] * top[t.right[0]];
-            const int h1 = t.wLeft[0] * bottom[t.left[0]] + t.wRight[0] * bottom[t.right[0]];
-            out[0] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
-            // Column c reads base + stride x c; base itself may lie before the row.
-            const int base = t.left[1] - stride;
-            if (stride == 2)
-                blendRegular<2, 1>(top, bottom, base, t, out, fy, n);
-            else
-                blendRegular<4, 2>(top, bottom, base, t, out, fy, n);
+#if defined(PIXKIT_BYTE_PAIR_KERNEL)
+        if (byteKernel) {
+            if (fy != pairWeightsFy) {
+                // fy changes every few rows at most: the weights follow it.
+                for (int r = 0; r < runs.count; ++r)
+                    for (int c = runs.begin[r], k = runWeights[r]; c < runs.begin[r + 1]; ++c, ++k) {
+                        pairWeights[0][k] = uint16_t(t.xPair[c] * (8 - fy));
+                        pairWeights[1][k] = uint16_t(t.xPair[c] * fy);
+                    }
+                pairWeightsFy = fy;
+            }
+            for (int r = 0; r < runs.count; ++r) {
+                const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
+                const int x = t.left[c0];
+                if (byteKernel == 2 && m >= 32)
+                    blendBytePairsAvx512(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
+                                         out + c0, m);
+                else if (m >= 16)
+                    blendBytePairsAvx2(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
+                                       out + c0, m);
+                else
+                    for (int c = c0; c < c0 + m; ++c) {
+                        const int h0 = t.wLeft[c] * top[t.left[c]] + t.wRight[c] * top[t.right[c]];
+                        const int h1 = t.wLeft[c] * bottom[t.left[c]] + t.wRight[c] * bottom[t.right[c]];
+                        out[c] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
+                    }
+            }
+            continue;
+        }
+#endif
+        if (runs.stride) {
+            for (int r = 0; r < runs.count; ++r) {
+                const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
+                if (runs.stride == 2)
+                    blendRun<2, 1>(top, bottom, t, out, fy, c0, m);
+                else
+                    blendRun<4, 2>(top, bottom, t, out, fy, c0, m);
+            }
             continue;
         }
         int slot0 = filteredRow[0] == y0 ? 0 : filteredRow[1] == y0 ? 1 : -1;
@@ -186,37 +281,44 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
     }
 }
 
+#endif  // !__arm__
+
 }  // namespace
+
+#if !defined(__arm__)
+namespace {
+
+void vectorScalePlane(const PlaneScale& p) {
+    ColumnTaps taps;
+    for (int j0 = 0; j0 < p.dstWidth; j0 += kColumnChunk) {
+        const int n = std::min(kColumnChunk, p.dstWidth - j0);
+        for (int c = 0; c < n; ++c) {
+            const int pos = p.columnPosition(j0 + c);
+            const int x0 = p.winX + ((pos >> 3) << p.sx);
+            // Only a one-column window has its second tap outside; its weight is 0 there.
+            taps.left[c] = x0;
+            taps.right[c] = std::min(x0 + (1 << p.sx), p.lastX);
+            taps.wLeft[c] = uint16_t(8 - (pos & 7));
+            taps.wRight[c] = uint16_t(pos & 7);
+            taps.xPair[c] = uint16_t((8 - (pos & 7)) | (pos & 7) << 8);
+        }
+        scaleColumns(p.src, p.dst, p.srcWidth, p.dstWidth, p.dstHeight, p.winY, p.lastY, p.sy, p.stepY, taps, j0, n);
+    }
+}
+
+}  // namespace
+#endif
 
 void scalePlane(const uint8_t* src, uint8_t* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
                 int winX, int winY, int winWidth, int winHeight) {
-    if (!src || !dst || dstWidth <= 0 || dstHeight <= 0) return;
-    if (winX < 0 || winY < 0 || winX >= srcWidth || winY >= srcHeight || winWidth <= 0 || winHeight <= 0) return;
-    winWidth = std::min(winWidth, srcWidth - winX);
-    winHeight = std::min(winHeight, srcHeight - winY);
-
-    const int sx = tapShift(winWidth, dstWidth);
-    const int sy = tapShift(winHeight, dstHeight);
-    // Q18 steps; 64 bits keep large windows from overflowing.
-    const uint64_t stepX = (uint64_t((winWidth - 1) >> sx) << 18) / uint64_t(dstWidth);
-    const uint64_t stepY = (uint64_t((winHeight - 1) >> sy) << 18) / uint64_t(dstHeight);
-    const int lastX = winX + winWidth - 1;
-    const int lastY = winY + winHeight - 1;
-
-    ColumnTaps taps;
-    for (int j0 = 0; j0 < dstWidth; j0 += kColumnChunk) {
-        const int n = std::min(kColumnChunk, dstWidth - j0);
-        for (int c = 0; c < n; ++c) {
-            const uint64_t pos = (uint64_t(j0 + c) * stepX) >> 15;
-            const int x0 = winX + int((pos >> 3) << sx);
-            // Only a one-column window has its second tap outside; its weight is 0 there.
-            taps.left[c] = x0;
-            taps.right[c] = std::min(x0 + (1 << sx), lastX);
-            taps.wLeft[c] = uint16_t(8 - (pos & 7));
-            taps.wRight[c] = uint16_t(pos & 7);
-        }
-        scaleColumns(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, taps, j0, n);
-    }
+    PlaneScale job;
+    if (!planeScaleOf(src, dst, srcWidth, srcHeight, dstWidth, dstHeight, winX, winY, winWidth, winHeight, job))
+        return;
+#if defined(__arm__)
+    armScalePlane(job);
+#else
+    vectorScalePlane(job);
+#endif
 }
 
 void scaleRgb565(const uint16_t* src, uint16_t* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
@@ -228,30 +330,18 @@ void scaleRgb565(const uint16_t* src, uint16_t* dst, int srcWidth, int srcHeight
     const uint64_t stepX = (uint64_t(winWidth) << 18) / uint64_t(dstWidth);
     const uint64_t stepY = (uint64_t(winHeight) << 18) / uint64_t(dstHeight);
 
-    // Tap index and phase of destination row or column k; the first tap is
-    // lowered off the window's last sample so that the second one exists.
-    struct Tap {
-        int first;
-        int second;
-        int phase;
-    };
-    auto tap = [](int k, uint64_t step, int size) {
-        const uint64_t pos = k == 0 ? 0 : (uint64_t(k) * step + 1) >> 15;
-        int t = std::min(int(pos >> 3), size - 1);
-        if (t == size - 1 && t > 0) --t;
-        return Tap{t, std::min(t + 1, size - 1), int(pos & 7)};
-    };
+    const auto tap = biasedTap;
 
     // The last column and row are copies of their neighbours, not interpolated.
     const int cols = dstWidth > 1 ? dstWidth - 1 : 1;
     const int rowsOut = dstHeight > 1 ? dstHeight - 1 : 1;
     for (int i = 0; i < rowsOut; ++i) {
-        const Tap ty = tap(i, stepY, winHeight);
+        const BiasedTap ty = tap(i, stepY, winHeight);
         const uint16_t* r0 = src + size_t(winY + ty.first) * srcWidth + winX;
         const uint16_t* r1 = src + size_t(winY + ty.second) * srcWidth + winX;
         uint16_t* out = dst + size_t(i) * dstWidth;
         for (int j = 0; j < cols; ++j) {
-            const Tap tx = tap(j, stepX, winWidth);
+            const BiasedTap tx = tap(j, stepX, winWidth);
             const int k = 8 * ty.phase + tx.phase;
             const int w0 = kScale.weights[k], w1 = kScale.weights[64 + k];
             const int w2 = kScale.weights[128 + k], w3 = kScale.weights[192 + k];

@@ -29,13 +29,14 @@ FrameJobs frameJobs(const ImageFrame& s, const ImageFrame& d, int cx, int cy) {
              {s.v, d.v, w / 2, h / 2, dw / 2, dh / 2, cx / 2, cy / 2}}};
 }
 
-// Runs the kernel on every plane that has both pointers, but only when every
-// plane's window lies inside its source and fits its destination: a frame is
-// scaled whole or not at all.
+// Runs the kernel on every plane that has both pointers, but only when each of
+// those planes' windows lies inside its source and fits its destination: the
+// planes present are scaled together or not at all. An absent plane's sizes
+// play no part.
 template <typename Fits, typename Kernel>
 void runFrame(const FrameJobs& jobs, Fits fits, Kernel kernel) {
     for (const PlaneJob& p : jobs.plane)
-        if (!fits(p)) return;
+        if (p.src && p.dst && !fits(p)) return;
     for (const PlaneJob& p : jobs.plane)
         if (p.src && p.dst) kernel(p);
 }

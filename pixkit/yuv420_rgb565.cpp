@@ -1,11 +1,15 @@
-// YUV 4:2:0 to RGB565 with the four destination walks.
+// YUV 4:2:0 to RGB565 with the four destination walks: the vector kernels
+// (ARM builds take the ones of yuv420_rgb565_arm.cpp instead).
 #include "pixkit.h"
 #include "pixel.h"
 #include "vector_runs.h"
+#include "yuv420_rgb565.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+
+#if !defined(__arm__)
 
 namespace pixkit {
 namespace {
@@ -30,7 +34,7 @@ PIXKIT_KERNEL uint16_t pixel16(int16_t y, Delta16 d) {
     const uint16_t r = uint16_t(clamp255x16(int16_t(y + d.r + o.r)));
     const uint16_t g = uint16_t(clamp255x16(int16_t(y - d.g + o.g)));
     const uint16_t b = uint16_t(clamp255x16(int16_t(y + d.b + o.b)));
-    return uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+    return pack565(r, g, b);
 }
 
 // The two luma samples of a block's row, read as one 16-bit word.
@@ -106,50 +110,22 @@ PIXKIT_KERNEL void convertRowPairToColumns(const uint8_t* y0, const uint8_t* y1,
     });
 }
 
-// The clipped, even-sized source window, its chroma indexed by row pair. It
-// stays apart from the multiplying conversions' SourceWindow: sharing that one
-// made the three-quarter turn about 8% slower.
-struct Window {
-    const uint8_t* y;
-    const uint8_t* u;
-    const uint8_t* v;
-    int lumaStride;
-    int chromaStride;
-    int width;   // even
-    int height;  // even
-    const uint8_t* lumaRow(int i) const { return y + i * lumaStride; }
-    const uint8_t* uRow(int pair) const { return u + pair * chromaStride; }
-    const uint8_t* vRow(int pair) const { return v + pair * chromaStride; }
-};
+using Dest = Rgb565Dest;
 
-struct Dest {
-    uint16_t* base;  // pixel (dstX, dstY)
-    int stride;
-    uint16_t* row(int r) const { return base + r * stride; }
-};
-
-// Rows reversed: source row 0 lands in the window's last destination row. An
-// odd clipped width repeats the last converted column once more.
-PIXKIT_VECTOR_CLONES void walkUpright(const Window& win, const Dest& dst, bool oddColumn) {
+// Rows reversed: source row 0 lands in the window's last destination row.
+PIXKIT_VECTOR_CLONES void walkUpright(const SourceWindow& win, const Dest& dst) {
     const int w = win.width;
     const int h = win.height;
-    for (int i = 0; i < h; i += 2) {
-        uint16_t* out0 = dst.row(h - 1 - i);
-        uint16_t* out1 = dst.row(h - 2 - i);
-        convertRowPair<false>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i / 2), win.vRow(i / 2), out0,
-                                     out1, w);
-        if (oddColumn) {
-            out0[w] = out0[w - 1];
-            out1[w] = out1[w - 1];
-        }
-    }
+    for (int i = 0; i < h; i += 2)
+        convertRowPair<false>(win.lumaRow(i), win.lumaRow(i + 1), win.uRow(i), win.vRow(i),
+                              dst.row(h - 1 - i), dst.row(h - 2 - i), w);
 }
 
 // Columns reversed, dithered. Converting a short run forward and then storing
 // it reversed keeps both loops simple enough for the vectoriser.
 constexpr int kRunPixels = 2 * kVectorBlocks;
 
-PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
+PIXKIT_VECTOR_CLONES void walkHalfTurn(const SourceWindow& win, const Dest& dst) {
     uint16_t run0[kRunPixels];
     uint16_t run1[kRunPixels];
     const int w = win.width;
@@ -158,8 +134,8 @@ PIXKIT_VECTOR_CLONES void walkHalfTurn(const Window& win, const Dest& dst) {
         uint16_t* __restrict out1 = dst.row(i + 1);
         for (int j0 = 0; j0 < w; j0 += kRunPixels) {
             const int runLength = std::min(kRunPixels, w - j0);
-            convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i / 2) + j0 / 2,
-                                 win.vRow(i / 2) + j0 / 2, run0, run1, runLength);
+            convertRowPair<true>(win.lumaRow(i) + j0, win.lumaRow(i + 1) + j0, win.uRow(i) + j0 / 2,
+                                 win.vRow(i) + j0 / 2, run0, run1, runLength);
             uint16_t* __restrict end0 = out0 + w - 1 - j0;
             uint16_t* __restrict end1 = out1 + w - 1 - j0;
             for (int x = 0; x < runLength; ++x) end0[-x] = run0[x];
@@ -177,7 +153,7 @@ constexpr int kBandPairs = 16;
 constexpr int kTileColumns = 2 * kVectorBlocks;
 
 template <bool kThreeQuarter>
-PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
+PIXKIT_VECTOR_CLONES void walkTurned(const SourceWindow& win, const Dest& dst) {
     const int w = win.width;
     const int pairs = win.height / 2;
     const int bandPairs = std::min(kBandPairs, pairs);
@@ -189,7 +165,7 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
             for (int q = 0; q < bandPairs; ++q) {
                 const int i = 2 * (p0 + q);
                 convertRowPairToColumns<kThreeQuarter>(win.lumaRow(i) + c0, win.lumaRow(i + 1) + c0,
-                                                       win.uRow(i / 2) + c0 / 2, win.vRow(i / 2) + c0 / 2, tile[q],
+                                                       win.uRow(i) + c0 / 2, win.vRow(i) + c0 / 2, tile[q],
                                                        tileColumns);
             }
             if (bandPairs == kBandPairs) {
@@ -223,53 +199,29 @@ PIXKIT_VECTOR_CLONES void walkTurned(const Window& win, const Dest& dst) {
     }
 }
 
+void vectorYuv420Walk(const SourceWindow& win, const Dest& dst, int code) {
+    switch (code) {
+    case 0: walkUpright(win, dst); break;
+    case 1: walkTurned<false>(win, dst); break;
+    case 2: walkHalfTurn(win, dst); break;
+    default: walkTurned<true>(win, dst); break;
+    }
+}
+
 }  // namespace
 }  // namespace pixkit
 
-using namespace pixkit;
+#endif  // !__arm__
 
 extern "C" PIXKIT_API int32_t gYUV420toBGR565TopDown_Rotate(const ImageFrame* src, uint16_t* dst, uint16_t srcX,
                                                             uint16_t srcY, uint16_t width, uint16_t height,
                                                             uint16_t dstX, uint16_t dstY, uint16_t dstStride,
                                                             uint16_t dstHeight, uint8_t rotation) {
-    if (!dst || !src || !src->y || !src->u || !src->v || rotation > 3) return -1;
-    const int fw = src->width;
-    const int fh = src->height;
-    const int sx = srcX & ~1;
-    const int sy = srcY & ~1;
-    // A window starting outside the frame or the destination has no sound clip.
-    if (sx > fw || sy > fh || dstX > dstStride || dstY > dstHeight) return -1;
-    const bool turned = rotation & 1;
-    const int roomAcross = turned ? dstHeight - dstY : dstStride - dstX;
-    const int roomDown = turned ? dstStride - dstX : dstHeight - dstY;
-    const int w = std::min({int(width), fw - sx, roomAcross});
-    const int h = std::min({int(height), fh - sy, roomDown});
-
-    const int chromaStride = fw / 2;
-    const Window win{src->y + sy * fw + sx,
-                     src->u + (sy / 2) * chromaStride + sx / 2,
-                     src->v + (sy / 2) * chromaStride + sx / 2,
-                     fw,
-                     chromaStride,
-                     w & ~1,
-                     h & ~1};
-    if (win.width == 0 || win.height == 0) return 0;
-    const Dest out{dst + dstY * dstStride + dstX, dstStride};
-
-    switch (rotation) {
-    case 0: {
-        const bool oddColumn = w & 1;
-        walkUpright(win, out, oddColumn);
-        if (h & 1) {
-            // The extra bottom row repeats the row above it (source row 0).
-            uint16_t* extra = out.row(win.height);
-            std::memcpy(extra, extra - dstStride, sizeof(uint16_t) * (win.width + (oddColumn ? 1 : 0)));
-        }
-        break;
-    }
-    case 1: walkTurned<false>(win, out); break;
-    case 2: walkHalfTurn(win, out); break;
-    default: walkTurned<true>(win, out); break;
-    }
-    return 0;
+#if defined(__arm__)
+    const pixkit::Yuv420Walk walk = pixkit::armYuv420Walk;
+#else
+    const pixkit::Yuv420Walk walk = pixkit::vectorYuv420Walk;
+#endif
+    return pixkit::convertYuv420ToBgr565(walk, src, dst, srcX, srcY, width, height, dstX, dstY, dstStride,
+                                         dstHeight, rotation);
 }

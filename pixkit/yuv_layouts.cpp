@@ -1,10 +1,13 @@
 // Planar 4:2:0 to packed layouts (UYVY, Y41P), and planar or packed 4:2:2 to
 // planar 4:2:0.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "layout_common.h"
+#include "pixel.h"
 #include "pixkit.h"
+#include "scale.h"
 
 namespace pixkit_layout {
 namespace {
@@ -46,14 +49,9 @@ void y41pRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int groups,
 
 // --- Packed 4:2:2 inputs ------------------------------------------------------
 
-// Byte offsets of Y0, Cb, Y1, Cr within a 2-pixel group.
-struct PackedOrder {
-    int y0, cb, y1, cr;
-};
-inline constexpr PackedOrder kOrderY1UY2V{0, 1, 2, 3};
-inline constexpr PackedOrder kOrderUY1VY2{1, 0, 3, 2};
+using pixkit::PackedOrder;
 
-template <const PackedOrder& O>
+template <PackedOrder O>
 void unpackLumaRow(const uint8_t* s, int groups, uint8_t* y) {
     for (int g = 0; g < groups; ++g, s += 4) {
         y[2 * g] = s[O.y0];
@@ -61,7 +59,7 @@ void unpackLumaRow(const uint8_t* s, int groups, uint8_t* y) {
     }
 }
 
-template <const PackedOrder& O>
+template <PackedOrder O>
 void unpackRow(const uint8_t* s, int groups, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     for (int g = 0; g < groups; ++g, s += 4) {
         y[2 * g] = s[O.y0];
@@ -73,7 +71,7 @@ void unpackRow(const uint8_t* s, int groups, uint8_t* y, uint8_t* cb, uint8_t* c
 
 // width x height packed pixels (row stride 2 width) into planes; chroma from
 // the first row of each row pair, an odd last row gives luma only.
-template <const PackedOrder& O>
+template <PackedOrder O>
 void packedToPlanar(const uint8_t* src, int width, int height, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     const int groups = width / 2, stride = 2 * width;
     for (int r = 0; r < height; ++r) {
@@ -86,7 +84,7 @@ void packedToPlanar(const uint8_t* src, int width, int height, uint8_t* y, uint8
 }
 
 // Packed 4:2:2 rows have no odd pixel: an odd width is refused.
-template <const PackedOrder& O>
+template <PackedOrder O>
 int32_t packedToFrame(const uint8_t* src, ImageFrame* dst, uint16_t width, uint16_t height, bool cbIntoV) {
     if (!src || !planesPresent(dst) || (width & 1)) return -1;
     dst->width = width;
@@ -101,28 +99,16 @@ void meanRows(const uint8_t* a, const uint8_t* b, int n, uint8_t* out) {
     for (int k = 0; k < n; ++k) out[k] = static_cast<uint8_t>((a[k] + b[k]) >> 1);
 }
 
-// Bilinear scaling on Q18 positions: the first sample sits at 0, later ones at
-// k x step + 1. Taps are clamped so that the second one stays in the window.
-struct Tap {
-    int index, phase;
-};
-
-Tap tapAt(uint64_t position, int windowSize) {
-    Tap t{static_cast<int>(position >> 18), static_cast<int>((position >> 15) & 7)};
-    if (t.index >= windowSize - 1) t.index = windowSize - 2;
-    return t;
-}
-
-uint64_t positionOf(int k, uint64_t step) { return k == 0 ? 0 : k * step + 1; }
-
+// One destination row of the scaled conversion, with the RGB565 scaler's
+// position rule and bilinear weights.
 void scaleRow(const uint8_t* top, const uint8_t* bottom, int fy, uint64_t stepX, int windowWidth, int count,
               uint8_t* out) {
-    const auto& w = kBilinearWeights.w;
+    const auto& w = pixkit::kScaleTables.weights;
     for (int j = 0; j < count; ++j) {
-        const Tap t = tapAt(positionOf(j, stepX), windowWidth);
-        const int p = 8 * fy + t.phase, x = t.index;
+        const pixkit::BiasedTap t = pixkit::biasedTap(j, stepX, windowWidth);
+        const int p = 8 * fy + t.phase, x0 = t.first, x1 = t.second;
         out[j] = static_cast<uint8_t>(
-            (w[0][p] * top[x] + w[1][p] * top[x + 1] + w[2][p] * bottom[x] + w[3][p] * bottom[x + 1]) >> 6);
+            (w[p] * top[x0] + w[64 + p] * top[x1] + w[128 + p] * bottom[x0] + w[192 + p] * bottom[x1]) >> 6);
     }
 }
 
@@ -140,8 +126,10 @@ PIXKIT_API int32_t gYUV420toUYVY(const ImageFrame* src, uint8_t* dst, uint16_t d
     const int sx = srcX & ~1, sy = srcY & ~1, dx = dstX & ~1, dy = dstY & ~1;
     const int frameW = src->width, cw = frameW / 2;
     // A start past the frame or the destination leaves no room.
-    const int w = minOf(width, roomAfter(frameW, sx), roomAfter(dstStride, dx)) & ~1;
-    const int h = minOf(height, roomAfter(src->height, sy), roomAfter(dstHeight, dy)) & ~1;
+    // A start past the end leaves no room (never negative room).
+    const auto room = [](int size, int start) { return std::max(0, pixkit::roomAfter(size, start)); };
+    const int w = minOf(width, room(frameW, sx), room(dstStride, dx)) & ~1;
+    const int h = minOf(height, room(src->height, sy), room(dstHeight, dy)) & ~1;
     for (int i = 0; i < h; ++i) {
         const int c = (sy + i) / 2;
         uyvyRow(rowOf(src->y, frameW, sy + i) + sx, rowOf(src->u, cw, c) + sx / 2, rowOf(src->v, cw, c) + sx / 2, w,
@@ -204,8 +192,8 @@ PIXKIT_API int32_t gYUV422toYUV420(const ImageFrame* src, const ImageFrame* dst,
     const int scw = frameW / 2, cx0 = cropX / 2, cww = ww / 2, dcw = dw / 2, dch = dh / 2;
 
     for (int i = 0; i < dh - 2; ++i) {
-        const Tap ty = tapAt(positionOf(i, stepY), wh);
-        const uint8_t* top = rowOf(src->y, frameW, cropY + ty.index) + cropX;
+        const pixkit::BiasedTap ty = pixkit::biasedTap(i, stepY, wh);
+        const uint8_t* top = rowOf(src->y, frameW, cropY + ty.first) + cropX;
         uint8_t* out = rowOf(dst->y, dw, i);
         scaleRow(top, top + frameW, ty.phase, stepX, ww, dw - 2, out);
         out[dw - 2] = out[dw - 1] = out[dw - 3];
@@ -214,8 +202,8 @@ PIXKIT_API int32_t gYUV422toYUV420(const ImageFrame* src, const ImageFrame* dst,
 
     // Chroma rows take the vertical position of the first luma row of their pair.
     for (int k = 0; k < dch - 1; ++k) {
-        const Tap ty = tapAt(positionOf(2 * k, stepY), wh);
-        const int r = cropY + ty.index;
+        const pixkit::BiasedTap ty = pixkit::biasedTap(2 * k, stepY, wh);
+        const int r = cropY + ty.first;
         for (const auto& [plane, out] : {std::pair{src->u, dst->u}, std::pair{src->v, dst->v}}) {
             const uint8_t* top = rowOf(plane, scw, r) + cx0;
             uint8_t* row = rowOf(out, dcw, k);
@@ -229,15 +217,15 @@ PIXKIT_API int32_t gYUV422toYUV420(const ImageFrame* src, const ImageFrame* dst,
 }
 
 PIXKIT_API int32_t gY1UY2VToYUV420(const uint8_t* src, ImageFrame* dst, uint16_t width, uint16_t height) {
-    return packedToFrame<kOrderY1UY2V>(src, dst, width, height, true);
+    return packedToFrame<pixkit::kYuyv>(src, dst, width, height, true);
 }
 
 PIXKIT_API int32_t gY1UY2VToYV12(const uint8_t* src, ImageFrame* dst, uint16_t width, uint16_t height) {
-    return packedToFrame<kOrderY1UY2V>(src, dst, width, height, false);
+    return packedToFrame<pixkit::kYuyv>(src, dst, width, height, false);
 }
 
 PIXKIT_API int32_t gUY1VY2ToYUV420(const uint8_t* src, ImageFrame* dst, uint16_t width, uint16_t height) {
-    return packedToFrame<kOrderUY1VY2>(src, dst, width, height, false);
+    return packedToFrame<pixkit::kUyvy>(src, dst, width, height, false);
 }
 
 PIXKIT_API void YUY2toYUV420(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height) {
@@ -245,7 +233,7 @@ PIXKIT_API void YUY2toYUV420(const uint8_t* src, uint8_t* dst, int32_t width, in
     const ptrdiff_t lumaSize = static_cast<ptrdiff_t>(width) * height;
     uint8_t* cb = dst + lumaSize;
     uint8_t* cr = cb + static_cast<ptrdiff_t>(width / 2) * (height / 2);
-    packedToPlanar<kOrderY1UY2V>(src, width, height, dst, cb, cr);
+    packedToPlanar<pixkit::kYuyv>(src, width, height, dst, cb, cr);
 }
 
 } // extern "C"

@@ -25,7 +25,7 @@ enum class Tweak {
 struct Rgb565Sink {
     uint16_t* out;
     void put(int x, int16_t r, int16_t g, int16_t b) const {
-        out[x] = uint16_t((b >> 3) | ((g >> 2) << 5) | ((r >> 3) << 11));
+        out[x] = pack565(r, g, b);
     }
 };
 
@@ -76,23 +76,6 @@ PIXKIT_KERNEL void convertRow(const uint8_t* __restrict y, const uint8_t* __rest
         convertPairs<kSet, kTweak>(y + 2 * k, cb + k, cr + k, m, o, 2 * k, sink);
     });
 }
-
-// Rows of a clipped source window: row i's luma at y + i * lumaStride, its
-// chroma in row i >> chromaRowShift. Packed frames point all three at the
-// same row, offset by the byte order.
-struct SourceWindow {
-    const uint8_t* y;
-    const uint8_t* u;
-    const uint8_t* v;
-    ptrdiff_t lumaStride;
-    ptrdiff_t chromaStride;
-    int chromaRowShift;  // 1 for 4:2:0, 0 otherwise
-    int width;           // even
-    int height;          // even
-    const uint8_t* lumaRow(int i) const { return y + i * lumaStride; }
-    const uint8_t* uRow(int i) const { return u + (i >> chromaRowShift) * chromaStride; }
-    const uint8_t* vRow(int i) const { return v + (i >> chromaRowShift) * chromaStride; }
-};
 
 SourceWindow planarWindow(const ImageFrame& f, int x, int y, int w, int h, bool yuv422) {
     const ptrdiff_t cs = f.width / 2;
@@ -243,8 +226,6 @@ void copyRow(const Walk& walk, int cols, int to, int from) {
     for (int j = 0; j < cols; ++j) *walk.at(to, j) = *walk.at(from, j);
 }
 
-// Room after a start; -1 when the start lies outside (or is negative).
-int roomAfter(int64_t size, int64_t start) { return start < 0 || start > size ? -1 : int(size - start); }
 
 int clippedSize(int64_t wanted, int frameRoom, int destRoom) {
     return int(std::max<int64_t>(0, std::min<int64_t>({wanted, frameRoom, destRoom})));
@@ -330,15 +311,6 @@ void wholeFrameTo24(const ImageFrame* src, uint8_t* dst, int32_t width, int32_t 
     if (g.extraRow) std::memcpy(row(g.rows), row(g.rows - 1), 3 * size_t(g.width));
 }
 
-// Byte offsets of Y0, Cb and Cr within a packed 2-pixel group.
-struct PackedOrder {
-    int y;
-    int cb;
-    int cr;
-};
-inline constexpr PackedOrder kUyvy{1, 0, 2};
-inline constexpr PackedOrder kVyuy{1, 2, 0};
-inline constexpr PackedOrder kYuyv{0, 1, 3};
 
 // A window of a packed 4:2:2 frame (rows of width / 2 groups of 4 bytes) into
 // a dstStride x dstHeight RGB565 buffer, top-down or bottom-up. The corner's
@@ -358,7 +330,7 @@ void packedTo565(const ImageFrame& src, uint16_t* dst, int32_t srcX, int32_t src
     const int h = clippedSize(height, frameH, down);
     if (w < 2 || h < 2) return;
     const uint8_t* row0 = src.y + ptrdiff_t(srcY) * rowBytes + ptrdiff_t(srcX) * 2;
-    const SourceWindow win{row0 + kOrder.y, row0 + kOrder.cb, row0 + kOrder.cr, rowBytes, rowBytes, 0,
+    const SourceWindow win{row0 + kOrder.y0, row0 + kOrder.cb, row0 + kOrder.cr, rowBytes, rowBytes, 0,
                            w & ~1, h & ~1};
     const ptrdiff_t stride = dstStride;
     const Walk walk = (topDown & 0xFF) ? Walk{dst + dstY * stride + dstX, stride, 1}

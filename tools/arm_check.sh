@@ -8,7 +8,8 @@
 #     ARM and on x86-64 (preset default): the PCM must be byte-identical, as
 #     the arithmetic is exact;
 #  5. instruction counts per second of audio (tools/arm_insn_count.sh) and
-#     per painted video frame (tools/arm_paint_insn_count.sh).
+#     per painted video frame (tools/arm_paint_insn_count.sh) and per Pixkit
+#     destination pixel (tools/arm_pixkit_insn_count.sh).
 # Installs what is missing when run as root, otherwise prints the apt-get line.
 # Environment: ARM_CHECK_STRICT_DIVISION=1 also fails on division calls not
 # reviewed in tools/arm_division_review.txt; ARM_CHECK_JOBS (default 2).
@@ -128,6 +129,10 @@ step "Renderer instructions per frame (qemu-arm)"
 if ! tools/arm_paint_insn_count.sh --no-build; then
     failed+=("renderer instruction count")
 fi
+step_done
+
+step "Pixkit instructions per destination pixel (qemu-arm)"
+tools/arm_pixkit_insn_count.sh --no-build || failed+=("Pixkit instruction count")
 step_done
 
 echo "== ARM check finished in $(($(date +%s) - start)) s"

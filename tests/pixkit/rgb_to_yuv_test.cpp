@@ -74,8 +74,9 @@ TEST(Rgb565ToYuv, BottomUpIntoLargerFrameMatchesModel) {
         Planes dst = sentinelPlanes(static_cast<size_t>(dw) * dh, static_cast<size_t>(dw / 2) * (dh / 2));
         const ImageFrame df = frameOf(dst, dw, dh);
         Planes want = dst;
-        // Refused: nothing to convert, or an odd destination height.
-        const bool runs = sw >= 2 && sh >= 1 && dh % 2 == 0;
+        // Refused: nothing to convert. An odd destination height pairs its rows
+        // from the bottom up; its top row has no chroma row of its own.
+        const bool runs = sw >= 2 && sh >= 1;
         if (runs) {
             const int n = sw & ~1, filled = sh + (sh & 1);
             for (int r = 0; r < dh; ++r)
@@ -84,7 +85,8 @@ TEST(Rgb565ToYuv, BottomUpIntoLargerFrameMatchesModel) {
                         static_cast<uint8_t>(modelRgb565(src[std::min(dh - 1 - r, sh - 1) * sw + std::min(j, n - 1)]).y);
             for (int c = 0; c < dh / 2; ++c)
                 for (int m = 0; m < dw / 2; ++m) {
-                    const int row = std::min(dh - 2 - 2 * c, filled - 2);
+                    // The source pair whose upper destination row lies in chroma row c.
+                    const int row = std::min((dh - 2 - 2 * c) & ~1, filled - 2);
                     const Yuv v = modelRgb565(src[row * sw + 2 * std::min(m, n / 2 - 1)]);
                     want.u[c * (dw / 2) + m] = static_cast<uint8_t>(v.cb);
                     want.v[c * (dw / 2) + m] = static_cast<uint8_t>(v.cr);
@@ -120,6 +122,24 @@ TEST(Rgb565ToYuv, TopDownMatchesModelAndRefusesOddSizes) {
         gPvxRGB565toYUV420_TopDown(src.data(), dst.data(), w, h);
         ASSERT_EQ(dst, want) << w << "x" << h;
     }
+    // Every RGB565 value as the top-left pixel of a block (so in luma and in
+    // chroma), the other three pixels of each block random.
+    {
+        const int w = 512, h = 512;
+        auto all = rng.buffer<uint16_t>(w * h);
+        for (int v = 0; v < 65536; ++v) all[(2 * (v / 256)) * w + 2 * (v % 256)] = static_cast<uint16_t>(v);
+        std::vector<uint8_t> out(w * h * 3 / 2);
+        gPvxRGB565toYUV420_TopDown(all.data(), out.data(), w, h);
+        for (int r = 0; r < h; ++r)
+            for (int j = 0; j < w; ++j)
+                ASSERT_EQ(out[r * w + j], modelRgb565(all[r * w + j]).y) << "pixel " << all[r * w + j];
+        for (int v = 0; v < 65536; ++v) {
+            const Yuv m = modelRgb565(static_cast<uint16_t>(v));
+            ASSERT_EQ(out[w * h + v], m.cb) << "pixel " << v;
+            ASSERT_EQ(out[w * h + w * h / 4 + v], m.cr) << "pixel " << v;
+        }
+    }
+
     const std::vector<uint16_t> src(64, 0xFFFF);
     std::vector<uint8_t> dst(96, kSentinel8);
     for (auto [w, h] : {std::pair{3, 2}, {4, 3}, {-2, 2}, {4, -2}, {4, 0}})
@@ -137,11 +157,13 @@ TEST(Bgr24ToYuv, WhiteAndRandomPicturesMatchModel) {
 
     Rng rng(53);
     for (int iter = 0; iter < 300; ++iter) {
-        const int w = rng.uniform(0, 9), h = rng.uniform(0, 9), stride = 3 * w + rng.uniform(0, 4);
+        // Strides below 3 x width (refused) included; the source holds exactly
+        // `stride` x `h` bytes, so a read past it shows under the sanitizers.
+        const int w = rng.uniform(0, 9), h = rng.uniform(0, 9), stride = std::max(0, 3 * w + rng.uniform(-3, 4));
         const auto src = rng.buffer<uint8_t>(std::max(1, stride * h));
         const int cw = w / 2, chh = h / 2;
         std::vector<uint8_t> dst(w * h + 2 * cw * chh + 1, kSentinel8), want = dst;
-        if (h > 0) {
+        if (h > 0 && stride >= 3 * w) {
             const auto px = [&](int r, int c, int k) { return src[r * stride + 3 * c + k]; };
             for (int r = 0; r < h; ++r)
                 for (int c = 0; c < w; ++c)

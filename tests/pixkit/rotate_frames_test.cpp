@@ -185,10 +185,6 @@ ModelWindow modelClip(const WindowCase& c) {
     const bool rowsStay = c.code == 0 || c.code == 2;
     m.w = std::min(m.w, rowsStay ? c.dstCols - m.dstX : c.dstRows - m.dstY);
     m.h = std::min(m.h, rowsStay ? c.dstRows - m.dstY : c.dstCols - m.dstX);
-    if (c.code != 0) { // turns keep even sizes
-        m.w -= m.w % 2;
-        m.h -= m.h % 2;
-    }
     return m;
 }
 
@@ -276,11 +272,40 @@ TEST(RotateRGB16, StatusAndWorkedCases) {
     // A start past the stride is limited to it: nothing left to copy.
     EXPECT_EQ(0, gRotateRGB16(src.data(), dst.data(), 4, 4, 9, 0, 4, 4, 0, 0, 4, 4, 1));
     EXPECT_EQ(dst, untouched);
-    // Quarter turns round odd sizes down: 3 x 3 becomes 2 x 2, a 1-wide window nothing.
-    EXPECT_EQ(0, gRotateRGB16(src.data(), dst.data(), 4, 4, 0, 0, 1, 4, 0, 0, 4, 4, 3));
-    EXPECT_EQ(dst, untouched);
+    // Odd windows move whole: a 3 x 3 half turn writes 9 pixels, a 1-wide
+    // anticlockwise turn of 4 rows fills destination row 0.
     EXPECT_EQ(0, gRotateRGB16(src.data(), dst.data(), 4, 4, 0, 0, 3, 3, 0, 0, 4, 4, 2));
+    EXPECT_EQ(std::count(dst.begin(), dst.end(), 0xFFFF), 9);
+    EXPECT_EQ(dst[3], kSentinel16);
+    EXPECT_EQ(dst[12], kSentinel16);
+    dst = untouched;
+    EXPECT_EQ(0, gRotateRGB16(src.data(), dst.data(), 4, 4, 0, 0, 1, 4, 0, 0, 4, 4, 3));
     EXPECT_EQ(std::count(dst.begin(), dst.end(), 0xFFFF), 4);
+    EXPECT_EQ(std::count(dst.begin(), dst.begin() + 4, 0xFFFF), 4);
+
+    // Only the rotation's low 8 bits count: a caller passing a wider value in
+    // the argument's register gets code 256 = 0, 257 = 1, 0x10002 = 2.
+    using Rgb16Wide = int32_t (*)(const uint16_t*, uint16_t*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                  uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
+    using Bgr24Wide = int32_t (*)(const uint16_t*, uint8_t*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                  uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
+    using AnyFunction = void (*)();
+    const auto rgb16Wide = reinterpret_cast<Rgb16Wide>(reinterpret_cast<AnyFunction>(&gRotateRGB16));
+    const auto bgr24Wide = reinterpret_cast<Bgr24Wide>(reinterpret_cast<AnyFunction>(&gRotateRGB16toBGR24));
+    std::vector<uint16_t> ramp(12);
+    for (size_t k = 0; k < ramp.size(); ++k) ramp[k] = static_cast<uint16_t>(k + 1);
+    for (const uint32_t wide : {256u, 257u, 0x10002u}) {
+        const uint8_t code = static_cast<uint8_t>(wide);
+        std::vector<uint16_t> got(16, kSentinel16), want = got;
+        ASSERT_EQ(0, gRotateRGB16(ramp.data(), want.data(), 4, 3, 0, 0, 4, 3, 0, 0, 4, 4, code));
+        ASSERT_EQ(0, rgb16Wide(ramp.data(), got.data(), 4, 3, 0, 0, 4, 3, 0, 0, 4, 4, wide));
+        EXPECT_EQ(got, want) << wide;
+        std::vector<uint8_t> gotBgr(48, kSentinel8), wantBgr = gotBgr;
+        ASSERT_EQ(0, gRotateRGB16toBGR24(ramp.data(), wantBgr.data(), 4, 3, 0, 0, 4, 3, 0, 0, 4, 12, code));
+        ASSERT_EQ(0, bgr24Wide(ramp.data(), gotBgr.data(), 4, 3, 0, 0, 4, 3, 0, 0, 4, 12, wide));
+        EXPECT_EQ(gotBgr, wantBgr) << wide;
+    }
+    EXPECT_EQ(-1, rgb16Wide(ramp.data(), dst.data(), 4, 3, 0, 0, 4, 3, 0, 0, 4, 4, 0x104u));
 
     std::vector<uint8_t> bgr(3 * 4 * 2, kSentinel8);
     EXPECT_EQ(-1, gRotateRGB16toBGR24(src.data(), bgr.data(), 4, 4, 0, 0, 4, 4, 0, 0, 2, 12, 9));

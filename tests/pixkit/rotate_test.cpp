@@ -1,5 +1,6 @@
 // YUV 4:2:0 to RGB565 with rotation, against a per-pixel model of the walks.
 #include "frame_util.h"
+#include "yuv420_rgb565.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,14 @@ int modelRotate(const ImageFrame& f, uint16_t* dst, int srcX, int srcY, int widt
 }
 
 constexpr uint16_t kSentinel = 0xA5C3;
+
+// The library's plain reference walk behind the same checks and clipping: the
+// fast walks this build runs (ARM or vector) must match it byte for byte.
+int referenceRotate(const ImageFrame& f, uint16_t* dst, int srcX, int srcY, int width, int height, int dstX,
+                    int dstY, int dstStride, int dstHeight, int rotation) {
+    return pixkit::convertYuv420ToBgr565(pixkit::referenceYuv420Walk, &f, dst, srcX, srcY, width, height, dstX,
+                                         dstY, dstStride, dstHeight, rotation);
+}
 
 // Fills a 2 x 2 frame with one colour and returns the code 0 pixel.
 uint16_t convertUniform(uint8_t Y, uint8_t U, uint8_t V, int rotation, int index = 0) {
@@ -175,6 +184,10 @@ TEST(YuvToRgb565Rotate, MatchesModelOnRandomWindows) {
         const int wantRc =
             modelRotate(f.desc, want.data(), srcX, srcY, width, height, dstX, dstY, stride, dh, rotation);
         ASSERT_EQ(rc, wantRc) << "iteration " << iter;
+        Guarded<uint16_t> ref(size_t(stride) * dh, kSentinel);
+        ASSERT_EQ(referenceRotate(f.desc, ref.data(), srcX, srcY, width, height, dstX, dstY, stride, dh, rotation),
+                  wantRc);
+        ASSERT_TRUE(ref.all == want.all) << "reference, iteration " << iter;
         ASSERT_TRUE(got.all == want.all) << "iteration " << iter << " frame " << W << "x" << H << " rotation "
                                          << rotation << " window " << srcX << "," << srcY << " " << width << "x"
                                          << height << " at " << dstX << "," << dstY << " in " << stride << "x" << dh;
@@ -200,6 +213,9 @@ TEST(YuvToRgb565Rotate, MatchesModelOnLargeFrames) {
                   0);
         modelRotate(f.desc, want.data(), srcX, srcY, W, H, dstX, dstY, stride, dh, rotation);
         ASSERT_TRUE(got.all == want.all) << "iteration " << iter;
+        Guarded<uint16_t> ref(size_t(stride) * dh, kSentinel);
+        referenceRotate(f.desc, ref.data(), srcX, srcY, W, H, dstX, dstY, stride, dh, rotation);
+        ASSERT_TRUE(ref.all == got.all) << "reference, iteration " << iter;
     }
 }
 
@@ -215,6 +231,9 @@ void expectWholeFrameMatches(int W, int H, std::mt19937& rng) {
                   0);
         modelRotate(f.desc, want.data(), 0, 0, W, H, 0, 0, stride, dh, rotation);
         ASSERT_TRUE(got.all == want.all) << W << "x" << H << " rotation " << rotation;
+        Guarded<uint16_t> ref(size_t(stride) * dh, kSentinel);
+        referenceRotate(f.desc, ref.data(), 0, 0, W, H, 0, 0, stride, dh, rotation);
+        ASSERT_TRUE(ref.all == got.all) << "reference, " << W << "x" << H << " rotation " << rotation;
     }
 }
 
