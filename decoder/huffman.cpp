@@ -217,10 +217,14 @@ int32_t decodeScaleFactors(AacDecoder* d, ElementState* e, int32_t ch, int32_t b
     return 0;
 }
 
-FX_VECTOR_CLONES int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
+FX_VECTOR_CLONES int32_t decodeSpectralValues(BitReader* r, int32_t codebook, int32_t count, int32_t* out) {
     if (codebook < 1 || codebook > kEscHcb) return -1;
     const HuffmanCodebook& book = kCodebooks[codebook];
-    if (codebook == kEscHcb) return decodeEscapePairs(d->reader, book, count, out);
-    if (book.dimension == 4) return decodeQuads(d->reader, book, count, out);
-    return decodePairs(d->reader, book, count, out);
+    if (codebook == kEscHcb) return decodeEscapePairs(r, book, count, out);
+    if (book.dimension == 4) return decodeQuads(r, book, count, out);
+    return decodePairs(r, book, count, out);
+}
+
+int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
+    return decodeSpectralValues(d->reader, codebook, count, out);
 }
