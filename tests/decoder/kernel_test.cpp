@@ -149,6 +149,52 @@ TEST(KernelHuffman, EveryBookMatchesTheBitwiseDecoder) {
     }
 }
 
+// Every codeword of every book (with random sign and escape bits), at each
+// bit offset in its first byte, with the data cut at every byte from none
+// to all of it: the kernel fails exactly where the bitwise decoder does,
+// and otherwise agrees on values and bits consumed.
+TEST(KernelHuffman, EveryCodewordFailsExactlyWhereTheBitwiseDecoderDoes) {
+    std::mt19937 rng(11);
+    for (int32_t book = 1; book <= 11; ++book) {
+        SCOPED_TRACE(book);
+        const PlainBook plain = plainBook(book);
+        int32_t failures = 0, successes = 0;
+        for (const Code& c : loadBook(book)) {
+            for (int32_t skip = 0; skip < 8; ++skip) {
+                // skip bits, the codeword, then random bits (signs, escapes, and more).
+                std::vector<uint8_t> full(8);
+                for (uint8_t& x : full) x = static_cast<uint8_t>(rng());
+                uint64_t word = 0;
+                for (int32_t k = 0; k < 8; ++k) word = (word << 8) | full[static_cast<size_t>(k)];
+                const int32_t at = 64 - skip - c.length;
+                word = (word & ~(((uint64_t{1} << c.length) - 1) << at)) | (static_cast<uint64_t>(c.word) << at);
+                for (int32_t k = 0; k < 8; ++k) full[static_cast<size_t>(k)] = static_cast<uint8_t>(word >> (56 - 8 * k));
+                for (size_t cut = 0; cut <= full.size(); ++cut) {
+                    const std::vector<uint8_t> bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut));
+                    PlainBits in{&bytes, skip};
+                    int32_t want[4] = {}, got[4] = {};
+                    int64_t wantConsumed = 0;
+                    const int32_t wantRc = plainDecode(plain, book, &in, plain.dim, want, &wantConsumed);
+                    BitReader r;
+                    start(&r, bytes.data(), static_cast<int32_t>(bytes.size()));
+                    skipBits(&r, skip);
+                    const int32_t gotRc = decodeSpectralValues(&r, book, plain.dim, got);
+                    ASSERT_EQ(gotRc, wantRc) << "index " << c.index << " skip " << skip << " cut " << cut;
+                    if (wantRc != 0) {
+                        ++failures;
+                        continue;
+                    }
+                    ++successes;
+                    ASSERT_EQ(r.bitsConsumed, wantConsumed) << "index " << c.index;
+                    for (int32_t k = 0; k < plain.dim; ++k) ASSERT_EQ(got[k], want[k]) << "index " << c.index;
+                }
+            }
+        }
+        EXPECT_GT(failures, 0);
+        EXPECT_GT(successes, 0);
+    }
+}
+
 // ---- Inverse quantisation: the rule with wide integers ----------------------
 
 int64_t shifted(int64_t m, int32_t s) {
