@@ -27,8 +27,16 @@ inline void start(BitReader* r, const uint8_t* data, int32_t byteLength) {
 
 namespace bitreader_detail {
 inline uint32_t bigEndian32(const uint8_t* p) {
+#if defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED)
+    // Without unaligned loads or a byte-reverse instruction the compiler turns
+    // the usual shifted ORs into a little-endian gather plus a four-instruction
+    // reverse; a sum of scaled bytes stays four loads and three adds.
+    return static_cast<uint32_t>(p[0]) * 0x1000000u + static_cast<uint32_t>(p[1]) * 0x10000u +
+           static_cast<uint32_t>(p[2]) * 0x100u + p[3];
+#else
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | p[3];
+#endif
 }
 } // namespace bitreader_detail
 
