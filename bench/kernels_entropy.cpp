@@ -51,6 +51,7 @@ BENCHMARK(huffmanBook)->Name("huffman_escape")->Arg(11);
 
 // One long frame of 44.1 kHz bands with random scale factors; magnitudes
 // mostly small, as in real spectra, or (range 1) spread up to 8191.
+template <void (*kKernel)(const IcsState*, int32_t, const uint16_t*, int32_t*)>
 void inverseQuantiseFrame(benchmark::State& state) {
     const bool large = state.range(0) != 0;
     const int32_t bands = numLongBands(kSr44100);
@@ -73,11 +74,13 @@ void inverseQuantiseFrame(benchmark::State& state) {
     std::vector<int32_t> spectrum(kLines);
     for (auto _ : state) {
         spectrum = quantised;
-        inverseQuantise(&ics, bands, off, spectrum.data());
+        kKernel(&ics, bands, off, spectrum.data());
         benchmark::DoNotOptimize(spectrum.data());
     }
     state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK(inverseQuantiseFrame)->Name("inverse_quantise")->ArgName("large")->Arg(0)->Arg(1);
+BENCHMARK(inverseQuantiseFrame<inverseQuantise>)->Name("inverse_quantise")->ArgName("large")->Arg(0)->Arg(1);
+BENCHMARK(inverseQuantiseFrame<inverseQuantiseVector>)->Name("inverse_quantise_vector")->ArgName("large")->Arg(0)->Arg(1);
+BENCHMARK(inverseQuantiseFrame<inverseQuantiseScalar>)->Name("inverse_quantise_scalar")->ArgName("large")->Arg(0)->Arg(1);
 
 } // namespace

@@ -37,6 +37,33 @@ inline QuarterStep quarterStep(int32_t s) {
 // 8191, the largest the interpolation tables cover.
 constexpr int32_t kMaxQuant = 8191;
 
+inline uint32_t magnitude(int32_t q) { return q < 0 ? 0u - static_cast<uint32_t>(q) : static_cast<uint32_t>(q); }
+
+// Largest magnitude each spectral book codes (books 1-10).
+constexpr int32_t kMaxLargestValue = 12;
+constexpr uint8_t kLargestValue[kEscHcb] = {0, 1, 1, 2, 2, 4, 4, 7, 7, 12, 12};
+
+// Coefficient magnitude of quantised magnitude a at s = scale factor - 164,
+// with the band's gain and shift st (of s); below 256 straight from the
+// table, above it interpolated and scaled by 2^((s + 56) / 4).
+inline int32_t coefficient(uint32_t a, int32_t s, const QuarterStep& st) {
+    int32_t m;
+    if (a < 256) {
+        m = shiftRight(shiftLeft(kPow43[a], st.left), st.right);
+    } else {
+        if (a > static_cast<uint32_t>(kMaxQuant)) a = kMaxQuant;
+        const QuarterStep big = quarterStep(s + 56);
+        const int32_t h = kLog2Step[a >> 8];
+        const int32_t b = static_cast<int32_t>(a >> h);
+        const int32_t f = static_cast<int32_t>(a & ((1u << h) - 1));
+        const int32_t u = kPow43[b] + (((kPow43[b + 1] - kPow43[b]) * f) >> h);
+        const int32_t w = static_cast<int32_t>(
+            (static_cast<uint64_t>(static_cast<uint32_t>(u)) * static_cast<uint32_t>(kPow43[1 << h])) >> 33);
+        m = shiftRight(shiftLeft(w, big.left), big.right);
+    }
+    return FxMulQ31Exact(st.gain, m);
+}
+
 inline bool msActive(const ElementState* e, int32_t idx) {
     return e->msMaskPresent == 2 || (e->msMaskPresent == 1 && e->msUsed[idx] != 0);
 }
@@ -119,8 +146,13 @@ void applyPulses(const IcsState* ics, int32_t* spectrum, const uint16_t* longOff
     }
 }
 
-FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
-                     int32_t* spectrum) {
+namespace {
+
+// The bands of a channel that inverse quantisation touches, with the gain
+// and shift of their scale factor; bands shifted out entirely are zeroed.
+template <class Band>
+inline void forEachQuantisedBand(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                                 int32_t* spectrum, Band band) {
     const WindowLayout layout = layoutOf(ics);
     int32_t groupStart = 0;
     for (int32_t g = 0; g < layout.groups; ++g) {
@@ -137,46 +169,69 @@ FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, co
                 for (int32_t i = 0; i < width; ++i) v[i] = 0;
                 continue;
             }
-            // Most bands hold only small values: a straight table loop the
-            // compiler can vectorise, the same arithmetic as below.
-            int32_t largest = 0;
-            for (int32_t i = 0; i < width; ++i) largest |= v[i] < 0 ? -v[i] : v[i];
-            if (largest < 256) {
-                const uint32_t left = static_cast<uint32_t>(st.left);
-                const int32_t right = st.right;
-                for (int32_t i = 0; i < width; ++i) {
-                    const int32_t q = v[i];
-                    const int32_t a = q < 0 ? -q : q;
-                    const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(kPow43[a]) << left) >> right;
-                    const int32_t c = FxMulQ31Exact(st.gain, m);
-                    v[i] = q < 0 ? wrapSub(0, c) : c;
-                }
-                continue;
-            }
-            const QuarterStep big = quarterStep(s + 56);
-            for (int32_t i = 0; i < width; ++i) {
-                const int32_t q = v[i];
-                int32_t a = q < 0 ? -q : q;
-                int32_t m;
-                if (a < 256) {
-                    m = shiftRight(shiftLeft(kPow43[a], st.left), st.right);
-                } else {
-                    if (a > kMaxQuant) a = kMaxQuant;
-                    const int32_t h = kLog2Step[a >> 8];
-                    const int32_t b = a >> h;
-                    const int32_t f = a & ((1 << h) - 1);
-                    const int32_t u = kPow43[b] + (((kPow43[b + 1] - kPow43[b]) * f) >> h);
-                    const int32_t w = static_cast<int32_t>(
-                        (static_cast<uint64_t>(static_cast<uint32_t>(u)) *
-                         static_cast<uint32_t>(kPow43[1 << h])) >> 33);
-                    m = shiftRight(shiftLeft(w, big.left), big.right);
-                }
-                const int32_t c = FxMulQ31Exact(st.gain, m);
-                v[i] = q < 0 ? wrapSub(0, c) : c;
-            }
+            band(v, width, cb, s, st);
         }
         groupStart += 128 * len;
     }
+}
+
+inline void generalBand(int32_t* v, int32_t width, int32_t s, const QuarterStep& st) {
+    for (int32_t i = 0; i < width; ++i) {
+        const int32_t q = v[i];
+        const int32_t c = coefficient(magnitude(q), s, st);
+        v[i] = q < 0 ? wrapSub(0, c) : c;
+    }
+}
+
+} // namespace
+
+FX_VECTOR_CLONES void inverseQuantiseVector(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                                            int32_t* spectrum) {
+    forEachQuantisedBand(ics, bandCount, offsets, spectrum,
+                         [](int32_t* v, int32_t width, uint8_t, int32_t s, const QuarterStep& st) {
+        // Most bands hold only small values: a pass for the largest, then a
+        // straight table loop the compiler can vectorise, the same arithmetic
+        // as the general one.
+        uint32_t largest = 0; // unsigned: a magnitude of -2^31 goes the long way
+        for (int32_t i = 0; i < width; ++i) largest |= magnitude(v[i]);
+        if (largest >= 256) return generalBand(v, width, s, st);
+        const uint32_t left = static_cast<uint32_t>(st.left);
+        const int32_t right = st.right;
+        for (int32_t i = 0; i < width; ++i) {
+            const int32_t q = v[i];
+            const int32_t a = q < 0 ? -q : q;
+            const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(kPow43[a]) << left) >> right;
+            const int32_t c = FxMulQ31Exact(st.gain, m);
+            v[i] = q < 0 ? wrapSub(0, c) : c;
+        }
+    });
+}
+
+void inverseQuantiseScalar(const IcsState* ics, int32_t bandCount, const uint16_t* offsets, int32_t* spectrum) {
+    forEachQuantisedBand(ics, bandCount, offsets, spectrum,
+                         [](int32_t* v, int32_t width, uint8_t cb, int32_t s, const QuarterStep& st) {
+        if (cb == kEscHcb) return generalBand(v, width, s, st);
+        // Books 1-10 code magnitudes up to their largest value: those few
+        // coefficients once per band from a table, anything above (a pulse)
+        // the general way.
+        const uint32_t lav = kLargestValue[cb];
+        int32_t table[kMaxLargestValue + 1];
+        for (uint32_t a = 0; a <= lav; ++a)
+            table[a] = FxMulQ31Exact(st.gain, shiftRight(shiftLeft(kPow43[a], st.left), st.right));
+        for (int32_t i = 0; i < width; ++i) {
+            const int32_t q = v[i];
+            const uint32_t a = magnitude(q);
+            const int32_t c = a <= lav ? table[a] : coefficient(a, s, st);
+            v[i] = q < 0 ? wrapSub(0, c) : c;
+        }
+    });
+}
+
+void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets, int32_t* spectrum) {
+    if constexpr (kFxVectorUnits)
+        inverseQuantiseVector(ics, bandCount, offsets, spectrum);
+    else
+        inverseQuantiseScalar(ics, bandCount, offsets, spectrum);
 }
 
 void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,

@@ -254,9 +254,10 @@ TEST(KernelInverseQuantise, LongAndGroupedShortWindowsMatchTheRule) {
             ics.codebook[i] = books[rng() % std::size(books)];
             ics.scaleFactor[i] = static_cast<int16_t>(rng() % 256);
         }
-        // Mostly small magnitudes, some escapes, a few beyond 8191 (pulses).
+        // Mostly small magnitudes (within the books' ranges), some escapes,
+        // a few beyond 8191 (pulses).
         std::vector<int32_t> spectrum(1024);
-        const int32_t range = run % 4 == 0 ? 8300 : run % 4 == 1 ? 300 : 16;
+        const int32_t range = run % 4 == 0 ? 8300 : run % 4 == 1 ? 300 : run % 4 == 2 ? 16 : 3;
         for (int32_t& q : spectrum) {
             const int32_t a = static_cast<int32_t>(rng() % static_cast<uint32_t>(range));
             q = (rng() & 1) ? -a : a;
@@ -273,8 +274,13 @@ TEST(KernelInverseQuantise, LongAndGroupedShortWindowsMatchTheRule) {
             }
             groupStart += 128 * len;
         }
+        std::vector<int32_t> vector = spectrum, scalar = spectrum;
         inverseQuantise(&ics, bands, off, spectrum.data());
+        inverseQuantiseVector(&ics, bands, off, vector.data());
+        inverseQuantiseScalar(&ics, bands, off, scalar.data());
         ASSERT_EQ(spectrum, want) << "run " << run << " sr " << sr;
+        ASSERT_EQ(vector, want) << "run " << run << " sr " << sr;
+        ASSERT_EQ(scalar, want) << "run " << run << " sr " << sr;
     }
 }
 
