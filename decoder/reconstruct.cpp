@@ -101,26 +101,31 @@ inline void forEachWindowBand(const WindowLayout& layout, int32_t bandCount, int
     }
 }
 
-// Normalises a noise band to energy 2^60 and scales it by 2^(e/4 - 27):
-// band energy 2^(e/2) on the 8 x ISO spectrum scale.
-void scaleNoiseBand(int32_t* v, int32_t width, int32_t energyIndex) {
+inline uint64_t sumOfSquares(const int32_t* v, int32_t width) {
     uint64_t sum = 0;
     for (int32_t i = 0; i < width; ++i) sum += static_cast<uint64_t>(static_cast<int64_t>(v[i]) * v[i]);
-    const int32_t energy = static_cast<int32_t>(static_cast<uint32_t>(sum >> 32) << 1);
-    const int32_t root = FxSqrtQ31(energy);
-    const int32_t n = FxNorm(root);
-    const int32_t r = shiftLeft(root, n);
-    const int32_t g = r <= 0x3FFFFFFF ? 0x7FFFFFFF : reciprocalQ30(r);
-    for (int32_t i = 0; i < width; ++i)
-        v[i] = shiftLeft(static_cast<int32_t>((static_cast<int64_t>(g) * v[i]) >> 32), n + 1);
+    return sum;
+}
+
+// Normalises a noise band (whose sum of squares is `sum`) to energy 2^60
+// and scales it by 2^(e/4 - 27): band energy 2^(e/2) on the 8 x ISO
+// spectrum scale. One pass: each line is normalised, then scaled.
+void scaleNoiseBand(int32_t* v, int32_t width, int32_t energyIndex, uint64_t sum) {
     const int32_t octave = energyIndex >> 2;
     if (octave < 0 || octave >= 22) {
         for (int32_t i = 0; i < width; ++i) v[i] = 0;
         return;
     }
+    const int32_t energy = static_cast<int32_t>(static_cast<uint32_t>(sum >> 32) << 1);
+    const int32_t root = FxSqrtQ31(energy);
+    const int32_t n = FxNorm(root);
+    const int32_t r = shiftLeft(root, n);
+    const int32_t g = r <= 0x3FFFFFFF ? 0x7FFFFFFF : reciprocalQ30(r);
     const int32_t gain2 = FxMulQ31(shiftLeft(1 << octave, 10), kQuarterGainQ30[energyIndex & 3]);
-    for (int32_t i = 0; i < width; ++i)
-        v[i] = static_cast<int32_t>((static_cast<int64_t>(gain2) * v[i]) >> 36);
+    for (int32_t i = 0; i < width; ++i) {
+        const int32_t unit = shiftLeft(static_cast<int32_t>((static_cast<int64_t>(g) * v[i]) >> 32), n + 1);
+        v[i] = static_cast<int32_t>((static_cast<int64_t>(gain2) * unit) >> 36);
+    }
 }
 
 
@@ -280,16 +285,20 @@ void noiseSubstitution(AacDecoder* d, ElementState* e, int32_t ch, int32_t bandC
             const int32_t up = FxNorm(peak) - 4;
             for (int32_t i = 0; i < width; ++i)
                 v[i] = up >= 0 ? shiftLeft(src[i], up) : src[i] >> -up;
+            scaleNoiseBand(v, width, ics->scaleFactor[idx], sumOfSquares(v, width));
         } else {
             int32_t pi = width / 4 - 1;
             pi = pi < 0 ? 0 : pi > 31 ? 31 : pi;
             const int32_t prescale = kNoisePrescale[pi];
+            uint64_t sum = 0;
             for (int32_t i = 0; i < width; ++i) {
                 x = 1664525u * x + 1013904223u;
-                v[i] = FxMulQ31(static_cast<int32_t>(x), prescale);
+                const int32_t n = FxMulQ31(static_cast<int32_t>(x), prescale);
+                v[i] = n;
+                sum += static_cast<uint64_t>(static_cast<int64_t>(n) * n);
             }
+            scaleNoiseBand(v, width, ics->scaleFactor[idx], sum);
         }
-        scaleNoiseBand(v, width, ics->scaleFactor[idx]);
     });
     d->noiseSeed[outChannel] = static_cast<int32_t>(x);
 }
