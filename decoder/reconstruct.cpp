@@ -242,7 +242,6 @@ void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* off
 void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
                          int32_t* spectrum, int32_t* scratch) {
     const WindowLayout layout = layoutOf(ics);
-    for (int32_t i = 0; i < kFrameLength; ++i) scratch[i] = 0;
     const int32_t* src = spectrum;
     int32_t window = 0;
     for (int32_t g = 0; g < layout.groups; ++g) {
@@ -258,6 +257,14 @@ void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t*
         }
         window += len;
         src = spectrum + 128 * window;
+    }
+    // Only the lines no band covers are cleared.
+    for (int32_t w = 0; w < 8; ++w) {
+        int32_t* dst = scratch + 128 * w;
+        const int32_t from = w < window ? offsets[0] : 0;
+        const int32_t to = w < window ? offsets[bandCount] : 0;
+        for (int32_t i = 0; i < from; ++i) dst[i] = 0;
+        for (int32_t i = to > from ? to : from; i < 128; ++i) dst[i] = 0;
     }
     for (int32_t i = 0; i < kFrameLength; ++i) spectrum[i] = scratch[i];
 }
