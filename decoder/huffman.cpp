@@ -106,7 +106,10 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
         const int32_t length = leafLength(entry);
         const int8_t* q = values + kDim * leafIndex(entry);
         int32_t* v = out + i;
-        for (int32_t k = 0; k < kDim; ++k) v[k] = q[k];
+        // Last value first: every load is then at an immediate offset from
+        // q, never a register-offset load writing back its address, a form
+        // ARMv5 leaves unpredictable when it reuses the index register.
+        for (int32_t k = kDim - 1; k >= 0; --k) v[k] = q[k];
         int32_t used = length;
         if (kUnsigned) used += applySigns<kDim>(v, win << length);
         if (!c.advance(used)) {
@@ -139,7 +142,8 @@ int32_t decodeEscapePairs(BitReader* r, int32_t count, int32_t* out) {
         if (bitPosition(r) + length > limit) return -1;
         skipBits(r, length);
         const int8_t* q = values + 2 * leafIndex(entry);
-        int32_t v[2] = {q[0], q[1]};
+        const int32_t second = q[1]; // last value first, as above
+        int32_t v[2] = {q[0], second};
         const bool negative0 = v[0] != 0 && readBits(r, 1) != 0;
         const bool negative1 = v[1] != 0 && readBits(r, 1) != 0;
         for (int32_t j = 0; j < 2; ++j) {
