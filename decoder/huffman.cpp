@@ -109,7 +109,12 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
         // Last value first: every load is then at an immediate offset from
         // q, never a register-offset load writing back its address, a form
         // ARMv5 leaves unpredictable when it reuses the index register.
-        for (int32_t k = kDim - 1; k >= 0; --k) v[k] = q[k];
+        if constexpr (kDim == 4) {
+            v[3] = q[3];
+            v[2] = q[2];
+        }
+        v[1] = q[1];
+        v[0] = q[0];
         int32_t used = length;
         if (kUnsigned) used += applySigns<kDim>(v, win << length);
         if (!c.advance(used)) {
