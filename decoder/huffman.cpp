@@ -40,10 +40,16 @@ inline uint32_t window(const BitReader* r, int32_t width) {
 constexpr int32_t kEndOfData = 1 << 20;
 
 inline int32_t readScaleFactorDelta(BitReader* r) {
-    const uint32_t entry = huffmanLookup(kFirstLevel[0], kScaleFactorTree, window(r, 20));
+    // The word at the reader holds at least 25 bits; codewords take 19 at most.
+    const uint32_t win = wordAt(r->data, r->byteIndex, r->byteLength) << r->bitIndex;
+    const uint32_t entry = huffmanLookup(kFirstLevel[0], kScaleFactorTree, win);
     const int32_t length = leafLength(entry);
-    if (bitPosition(r) + length > bitLimit(r)) return kEndOfData;
-    skipBits(r, length);
+    const int32_t t = r->bitIndex + length;
+    const int32_t to = r->byteIndex + (t >> 3);
+    if (to > r->byteLength || (to == r->byteLength && (t & 7) != 0)) return kEndOfData;
+    r->byteIndex = to;
+    r->bitIndex = t & 7;
+    r->bitsConsumed += length;
     return leafIndex(entry) - 60;
 }
 
