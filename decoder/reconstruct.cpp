@@ -43,16 +43,15 @@ inline uint32_t magnitude(int32_t q) { return q < 0 ? 0u - static_cast<uint32_t>
 constexpr int32_t kMaxLargestValue = 12;
 constexpr uint8_t kLargestValue[kEscHcb] = {0, 1, 1, 2, 2, 4, 4, 7, 7, 12, 12};
 
-// Coefficient magnitude of quantised magnitude a at s = scale factor - 164,
-// with the band's gain and shift st (of s); below 256 straight from the
-// table, above it interpolated and scaled by 2^((s + 56) / 4).
-inline int32_t coefficient(uint32_t a, int32_t s, const QuarterStep& st) {
+// Coefficient magnitude of quantised magnitude a with the band's gain and
+// shift st (2^(s/4), s = scale factor - 164) and big, the shift of
+// 2^((s + 56) / 4) for the interpolated magnitudes of 256 and above.
+inline int32_t coefficient(uint32_t a, const QuarterStep& st, const QuarterStep& big) {
     int32_t m;
     if (a < 256) {
         m = shiftRight(shiftLeft(kPow43[a], st.left), st.right);
     } else {
         if (a > static_cast<uint32_t>(kMaxQuant)) a = kMaxQuant;
-        const QuarterStep big = quarterStep(s + 56);
         const int32_t h = kLog2Step[a >> 8];
         const int32_t b = static_cast<int32_t>(a >> h);
         const int32_t f = static_cast<int32_t>(a & ((1u << h) - 1));
@@ -181,9 +180,10 @@ inline void forEachQuantisedBand(const IcsState* ics, int32_t bandCount, const u
 }
 
 inline void generalBand(int32_t* v, int32_t width, int32_t s, const QuarterStep& st) {
+    const QuarterStep big = quarterStep(s + 56);
     for (int32_t i = 0; i < width; ++i) {
         const int32_t q = v[i];
-        const int32_t c = coefficient(magnitude(q), s, st);
+        const int32_t c = coefficient(magnitude(q), st, big);
         v[i] = q < 0 ? wrapSub(0, c) : c;
     }
 }
@@ -226,7 +226,7 @@ void inverseQuantiseScalar(const IcsState* ics, int32_t bandCount, const uint16_
         for (int32_t i = 0; i < width; ++i) {
             const int32_t q = v[i];
             const uint32_t a = magnitude(q);
-            const int32_t c = a <= lav ? table[a] : coefficient(a, s, st);
+            const int32_t c = a <= lav ? table[a] : coefficient(a, st, quarterStep(s + 56));
             v[i] = q < 0 ? wrapSub(0, c) : c;
         }
     });
