@@ -26,30 +26,38 @@ inline void start(BitReader* r, const uint8_t* data, int32_t byteLength) {
 }
 
 namespace bitreader_detail {
-// The 64-bit big-endian word whose top bits start at byte `byteIndex`;
-// bytes at or past byteLength count as zero.
-inline uint64_t loadWord(const BitReader* r) {
-    const int64_t at = r->byteIndex;
-    const int64_t len = r->byteLength;
-    if (at + 8 <= len) {
-        uint64_t w;
-        std::memcpy(&w, r->data + at, 8);
-        return __builtin_bswap64(w);
-    }
-    uint64_t w = 0;
-    for (int k = 0; k < 8; ++k) {
-        w <<= 8;
-        if (at + k < len) w |= r->data[at + k];
-    }
-    return w;
+inline uint32_t bigEndian32(const uint8_t* p) {
+#if defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED)
+    // Without unaligned loads or a byte-reverse instruction the compiler turns
+    // the usual shifted ORs into a little-endian gather plus a four-instruction
+    // reverse; a sum of scaled bytes stays four loads and three adds.
+    return static_cast<uint32_t>(p[0]) * 0x1000000u + static_cast<uint32_t>(p[1]) * 0x10000u +
+           static_cast<uint32_t>(p[2]) * 0x100u + p[3];
+#else
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | p[3];
+#endif
 }
 } // namespace bitreader_detail
+
+// The 32 bits starting at byte `at` of data[0..len), bytes at or past len
+// counting as zero. Byte loads, not a wider copy: the target has no
+// unaligned word access, and a copy would become a library call there.
+inline uint32_t wordAt(const uint8_t* data, int32_t at, int32_t len) {
+    if (at <= len - 4) return bitreader_detail::bigEndian32(data + at);
+    uint32_t w = 0;
+    for (int32_t k = 0; k < 4; ++k) w = (w << 8) | (at + k < len ? data[at + k] : 0u);
+    return w;
+}
 
 // Next n bits (0..32) as an unsigned value, first bit most significant.
 inline uint32_t peekBits(const BitReader* r, int32_t n) {
     if (n <= 0) return 0;
-    // bitIndex <= 7 and n <= 32: the 39 bits needed lie in the top 40 of the word.
-    const uint64_t w = bitreader_detail::loadWord(r) << r->bitIndex;
+    const uint32_t first = wordAt(r->data, r->byteIndex, r->byteLength);
+    // bitIndex <= 7: up to 25 bits lie in the first word.
+    if (n <= 25) return (first << r->bitIndex) >> (32 - n);
+    const uint64_t w = ((static_cast<uint64_t>(first) << 32) | wordAt(r->data, r->byteIndex + 4, r->byteLength))
+                       << r->bitIndex;
     return static_cast<uint32_t>(w >> (64 - n));
 }
 

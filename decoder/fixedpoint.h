@@ -243,6 +243,10 @@ inline int32_t FxSqrtQ31(int32_t a, const int16_t* table = kSqrtTable) {
 // arithmetic is the same integer arithmetic, only wider.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define FX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+inline constexpr bool kFxVectorUnits = true;
 #else
 #define FX_VECTOR_CLONES
+// Where kernels have a choice, scalar cores take the variant with fewer
+// instructions per line over the one that vectorises.
+inline constexpr bool kFxVectorUnits = false;
 #endif

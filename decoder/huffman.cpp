@@ -1,19 +1,21 @@
 // Scale factor and spectral Huffman decoding.
 //
-// Each codeword is looked up in a 4-way node tree from one peeked window;
-// for books 1-10 the sign bits come out of the same window, so a codeword
-// costs one peek and one skip. Indices are split into values by multiplying
-// with the book's Q31 reciprocal of the modulus.
+// A codeword is looked up in its book's first-level table with the next
+// 8 bits; the few longer codewords go on down the 4-way node tree from the
+// node the table names, so every lookup is the tree walk, shortened. For
+// books 1-10 the sign bits come out of the same window, so a codeword costs
+// one window load and one position update; its values come from the book's
+// value table (the index split by the modulus).
 #include "huffman.h"
 
 #include <cstring>
 
 #include "fixedpoint.h"
+#include "huffman_lookup.h"
 #include "huffman_trees.h"
 
 namespace {
 
-constexpr uint32_t kLeaf = 1024;
 constexpr int32_t kMaxEscapePrefix = 8; // escapes stop at 8191
 // Scale factors live in 0..255 (gain 2^((sf - 100) / 4)). Intensity
 // positions steer by 2^(-pos / 4); the same span read the other way,
@@ -28,27 +30,6 @@ inline int64_t bitPosition(const BitReader* r) {
 
 inline int64_t bitLimit(const BitReader* r) { return static_cast<int64_t>(r->byteLength) * 8; }
 
-// Leaf entry for the codeword at the top of a left-aligned 32-bit window.
-// The trees are complete codes, so every window ends on a leaf.
-inline uint32_t lookup(const uint16_t* tree, uint32_t window) {
-    uint32_t node = 0;
-    uint32_t entry = tree[window >> 30];
-    while (entry < kLeaf) {
-        window <<= 2;
-        node += entry;
-        entry = tree[4 * node + (window >> 30)];
-    }
-    return entry;
-}
-
-inline int32_t leafLength(uint32_t entry) { return static_cast<int32_t>(entry >> 10); }
-inline int32_t leafIndex(uint32_t entry) { return static_cast<int32_t>(entry & 1023); }
-
-// Quotient by the book's modulus through its reciprocal (no divide).
-inline int32_t quotient(int32_t v, int32_t reciprocal) {
-    return static_cast<int32_t>((static_cast<int64_t>(v) * reciprocal) >> 31);
-}
-
 // Left-aligned window of `width` bits at the reader.
 inline uint32_t window(const BitReader* r, int32_t width) {
     return peekBits(r, width) << (32 - width);
@@ -59,18 +40,55 @@ inline uint32_t window(const BitReader* r, int32_t width) {
 constexpr int32_t kEndOfData = 1 << 20;
 
 inline int32_t readScaleFactorDelta(BitReader* r) {
-    const uint32_t entry = lookup(kScaleFactorTree, window(r, 20));
+    // The word at the reader holds at least 25 bits; codewords take 19 at most.
+    const uint32_t win = wordAt(r->data, r->byteIndex, r->byteLength) << r->bitIndex;
+    const uint32_t entry = huffmanLookup(kFirstLevel[0], kScaleFactorTree, win);
     const int32_t length = leafLength(entry);
-    if (bitPosition(r) + length > bitLimit(r)) return kEndOfData;
-    skipBits(r, length);
+    const int32_t t = r->bitIndex + length;
+    const int32_t to = r->byteIndex + (t >> 3);
+    if (to > r->byteLength || (to == r->byteLength && (t & 7) != 0)) return kEndOfData;
+    r->byteIndex = to;
+    r->bitIndex = t & 7;
+    r->bitsConsumed += length;
     return leafIndex(entry) - 60;
 }
 
-// Applies the sign bits (left-aligned in `signs`) to the nonzero values in
-// order; returns how many were used.
-inline int32_t applySigns(int32_t* v, int32_t n, uint32_t signs) {
+// The reader's position held in locals over a run of codewords: the byte
+// and bit of the next unread bit. Codewords with their sign bits take at
+// most 21 bits, so the window at the position (32 bits from its byte,
+// shifted by the bit) always holds them; bits past the data read as zero.
+struct Cursor {
+    const uint8_t* data;
+    int32_t length; // bytes
+    int32_t byte;
+    int32_t bit;
+
+    explicit Cursor(const BitReader* r)
+        : data(r->data), length(r->byteLength), byte(r->byteIndex), bit(r->bitIndex) {}
+    uint32_t window() const { return wordAt(data, byte, length) << bit; }
+    // Advances by n bits, or returns false (not moving) when that would end
+    // past the data.
+    bool advance(int32_t n) {
+        const int32_t t = bit + n;
+        const int32_t to = byte + (t >> 3);
+        if (to > length || (to == length && (t & 7) != 0)) return false;
+        byte = to;
+        bit = t & 7;
+        return true;
+    }
+    void store(BitReader* r, int32_t startByte, int32_t startBit) const {
+        r->bitsConsumed += (byte - startByte) * 8 + (bit - startBit);
+        r->byteIndex = byte;
+        r->bitIndex = bit;
+    }
+};
+
+// Negates the nonzero values whose sign bit (taken in value order from the
+// top of `signs`) is set; returns how many sign bits were used.
+template <int32_t kDim>
+inline int32_t applySigns(int32_t* v, uint32_t signs) {
     int32_t used = 0;
-    for (int32_t i = 0; i < n; ++i) {
+    for (int32_t i = 0; i < kDim; ++i) {
         if (v[i] == 0) continue;
         if (signs & 0x80000000u) v[i] = -v[i];
         signs <<= 1;
@@ -79,54 +97,39 @@ inline int32_t applySigns(int32_t* v, int32_t n, uint32_t signs) {
     return used;
 }
 
-int32_t decodeQuads(BitReader* r, const HuffmanCodebook& book, int32_t count, int32_t* out) {
-    const int32_t width = book.maxLength + 5;
-    const int32_t m = book.lav + 1 + (book.unsignedValues ? 0 : book.lav);
-    const int32_t off = book.unsignedValues ? 0 : book.lav;
-    const int32_t rec = book.reciprocal;
-    const int64_t limit = bitLimit(r);
-    for (int32_t i = 0; i < count; i += 4) {
-        const uint32_t win = window(r, width);
-        const uint32_t entry = lookup(book.tree, win);
+// Books 1-10: dimension 4 or 2, signed values or magnitudes with sign bits.
+template <int32_t kDim, bool kUnsigned>
+int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) {
+    const uint16_t* first = kFirstLevel[codebook];
+    const uint16_t* tree = kCodebooks[codebook].tree;
+    const int8_t* values = kSpectrumValues[codebook];
+    Cursor c(r);
+    const int32_t startByte = c.byte, startBit = c.bit;
+    int32_t rc = 0;
+    for (int32_t i = 0; i < count; i += kDim) {
+        const uint32_t win = c.window();
+        const uint32_t entry = huffmanLookup(first, tree, win);
         const int32_t length = leafLength(entry);
-        const int32_t index = leafIndex(entry);
-        const int32_t h = quotient(index, rec);
-        const int32_t l = quotient(h, rec);
-        const int32_t k = quotient(l, rec);
+        const int8_t* q = values + kDim * leafIndex(entry);
         int32_t* v = out + i;
-        v[0] = k - off;
-        v[1] = l - m * k - off;
-        v[2] = h - m * l - off;
-        v[3] = index - m * h - off;
+        // Last value first: every load is then at an immediate offset from
+        // q, never a register-offset load writing back its address, a form
+        // ARMv5 leaves unpredictable when it reuses the index register.
+        if constexpr (kDim == 4) {
+            v[3] = q[3];
+            v[2] = q[2];
+        }
+        v[1] = q[1];
+        v[0] = q[0];
         int32_t used = length;
-        if (book.unsignedValues) used += applySigns(v, 4, win << length);
-        if (bitPosition(r) + used > limit) return -1;
-        skipBits(r, used);
+        if (kUnsigned) used += applySigns<kDim>(v, win << length);
+        if (!c.advance(used)) {
+            rc = -1;
+            break;
+        }
     }
-    return 0;
-}
-
-int32_t decodePairs(BitReader* r, const HuffmanCodebook& book, int32_t count, int32_t* out) {
-    const int32_t width = book.maxLength + 3;
-    const int32_t m = book.lav + 1 + (book.unsignedValues ? 0 : book.lav);
-    const int32_t off = book.unsignedValues ? 0 : book.lav;
-    const int32_t rec = book.reciprocal;
-    const int64_t limit = bitLimit(r);
-    for (int32_t i = 0; i < count; i += 2) {
-        const uint32_t win = window(r, width);
-        const uint32_t entry = lookup(book.tree, win);
-        const int32_t length = leafLength(entry);
-        const int32_t index = leafIndex(entry);
-        const int32_t y = quotient(index, rec);
-        int32_t* v = out + i;
-        v[0] = y - off;
-        v[1] = index - m * y - off;
-        int32_t used = length;
-        if (book.unsignedValues) used += applySigns(v, 2, win << length);
-        if (bitPosition(r) + used > limit) return -1;
-        skipBits(r, used);
-    }
-    return 0;
+    c.store(r, startByte, startBit);
+    return rc;
 }
 
 // Escape magnitude after a value of 16: a prefix of N ones and a zero,
@@ -139,17 +142,19 @@ inline int32_t readEscape(BitReader* r) {
     return (1 << (ones + 4)) + static_cast<int32_t>(readBits(r, ones + 4));
 }
 
-int32_t decodeEscapePairs(BitReader* r, const HuffmanCodebook& book, int32_t count, int32_t* out) {
-    const int32_t rec = book.reciprocal;
+int32_t decodeEscapePairs(BitReader* r, int32_t count, int32_t* out) {
+    const uint16_t* first = kFirstLevel[kEscHcb];
+    const uint16_t* tree = kCodebooks[kEscHcb].tree;
+    const int8_t* values = kSpectrumValues[kEscHcb];
     const int64_t limit = bitLimit(r);
     for (int32_t i = 0; i < count; i += 2) {
-        const uint32_t entry = lookup(book.tree, window(r, book.maxLength + 1));
+        const uint32_t entry = huffmanLookup(first, tree, window(r, kCodebooks[kEscHcb].maxLength + 1));
         const int32_t length = leafLength(entry);
         if (bitPosition(r) + length > limit) return -1;
         skipBits(r, length);
-        const int32_t index = leafIndex(entry);
-        const int32_t y = quotient(index, rec);
-        int32_t v[2] = {y, index - 17 * y};
+        const int8_t* q = values + 2 * leafIndex(entry);
+        const int32_t second = q[1]; // last value first, as above
+        int32_t v[2] = {q[0], second};
         const bool negative0 = v[0] != 0 && readBits(r, 1) != 0;
         const bool negative1 = v[1] != 0 && readBits(r, 1) != 0;
         for (int32_t j = 0; j < 2; ++j) {
@@ -217,10 +222,29 @@ int32_t decodeScaleFactors(AacDecoder* d, ElementState* e, int32_t ch, int32_t b
     return 0;
 }
 
-FX_VECTOR_CLONES int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
-    if (codebook < 1 || codebook > kEscHcb) return -1;
-    const HuffmanCodebook& book = kCodebooks[codebook];
-    if (codebook == kEscHcb) return decodeEscapePairs(d->reader, book, count, out);
-    if (book.dimension == 4) return decodeQuads(d->reader, book, count, out);
-    return decodePairs(d->reader, book, count, out);
+int32_t decodeSpectralValues(BitReader* r, int32_t codebook, int32_t count, int32_t* out) {
+    switch (codebook) {
+    case 1:
+    case 2:
+        return decodeBook<4, false>(r, codebook, count, out);
+    case 3:
+    case 4:
+        return decodeBook<4, true>(r, codebook, count, out);
+    case 5:
+    case 6:
+        return decodeBook<2, false>(r, codebook, count, out);
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+        return decodeBook<2, true>(r, codebook, count, out);
+    case kEscHcb:
+        return decodeEscapePairs(r, count, out);
+    default:
+        return -1;
+    }
+}
+
+int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out) {
+    return decodeSpectralValues(d->reader, codebook, count, out);
 }

@@ -25,3 +25,6 @@ int32_t decodeScaleFactors(AacDecoder* d, ElementState* e, int32_t ch, int32_t b
 // `count` values (a multiple of the book's dimension) of codebook 1..11
 // into out[0..count-1]. 0 or -1 (reader past its end).
 int32_t decodeSpectralBand(AacDecoder* d, int32_t codebook, int32_t count, int32_t* out);
+
+// The same on a bare reader: the kernel that benchmarks and tests drive.
+int32_t decodeSpectralValues(BitReader* r, int32_t codebook, int32_t count, int32_t* out);

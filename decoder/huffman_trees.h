@@ -29,3 +29,18 @@ extern const uint16_t kSpectrumTree8[124];
 extern const uint16_t kSpectrumTree9[336];
 extern const uint16_t kSpectrumTree10[328];
 extern const uint16_t kSpectrumTree11[544];
+
+// First level of each tree: the walk after 8 bits, a leaf or the node
+// number where it goes on (below 1024). Index 0 is the scale factor tree.
+inline constexpr int32_t kFirstLevelBits = 8;
+extern const uint16_t kFirstLevel[12][256];
+
+// Values of each codeword index, one signed byte per value.
+extern const int8_t kQuadValuesSigned[324];
+extern const int8_t kQuadValuesUnsigned[324];
+extern const int8_t kPairValuesSigned9[162];
+extern const int8_t kPairValuesUnsigned8[128];
+extern const int8_t kPairValuesUnsigned13[338];
+extern const int8_t kPairValuesUnsigned17[578];
+// Per spectral book (0 unused): its value table.
+extern const int8_t* const kSpectrumValues[12];

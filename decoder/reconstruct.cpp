@@ -37,6 +37,32 @@ inline QuarterStep quarterStep(int32_t s) {
 // 8191, the largest the interpolation tables cover.
 constexpr int32_t kMaxQuant = 8191;
 
+inline uint32_t magnitude(int32_t q) { return q < 0 ? 0u - static_cast<uint32_t>(q) : static_cast<uint32_t>(q); }
+
+// Largest magnitude each spectral book codes (books 1-10).
+constexpr int32_t kMaxLargestValue = 12;
+constexpr uint8_t kLargestValue[kEscHcb] = {0, 1, 1, 2, 2, 4, 4, 7, 7, 12, 12};
+
+// Coefficient magnitude of quantised magnitude a with the band's gain and
+// shift st (2^(s/4), s = scale factor - 164) and big, the shift of
+// 2^((s + 56) / 4) for the interpolated magnitudes of 256 and above.
+inline int32_t coefficient(uint32_t a, const QuarterStep& st, const QuarterStep& big) {
+    int32_t m;
+    if (a < 256) {
+        m = shiftRight(shiftLeft(kPow43[a], st.left), st.right);
+    } else {
+        if (a > static_cast<uint32_t>(kMaxQuant)) a = kMaxQuant;
+        const int32_t h = kLog2Step[a >> 8];
+        const int32_t b = static_cast<int32_t>(a >> h);
+        const int32_t f = static_cast<int32_t>(a & ((1u << h) - 1));
+        const int32_t u = kPow43[b] + (((kPow43[b + 1] - kPow43[b]) * f) >> h);
+        const int32_t w = static_cast<int32_t>(
+            (static_cast<uint64_t>(static_cast<uint32_t>(u)) * static_cast<uint32_t>(kPow43[1 << h])) >> 33);
+        m = shiftRight(shiftLeft(w, big.left), big.right);
+    }
+    return FxMulQ31Exact(st.gain, m);
+}
+
 inline bool msActive(const ElementState* e, int32_t idx) {
     return e->msMaskPresent == 2 || (e->msMaskPresent == 1 && e->msUsed[idx] != 0);
 }
@@ -74,26 +100,31 @@ inline void forEachWindowBand(const WindowLayout& layout, int32_t bandCount, int
     }
 }
 
-// Normalises a noise band to energy 2^60 and scales it by 2^(e/4 - 27):
-// band energy 2^(e/2) on the 8 x ISO spectrum scale.
-void scaleNoiseBand(int32_t* v, int32_t width, int32_t energyIndex) {
+inline uint64_t sumOfSquares(const int32_t* v, int32_t width) {
     uint64_t sum = 0;
     for (int32_t i = 0; i < width; ++i) sum += static_cast<uint64_t>(static_cast<int64_t>(v[i]) * v[i]);
-    const int32_t energy = static_cast<int32_t>(static_cast<uint32_t>(sum >> 32) << 1);
-    const int32_t root = FxSqrtQ31(energy);
-    const int32_t n = FxNorm(root);
-    const int32_t r = shiftLeft(root, n);
-    const int32_t g = r <= 0x3FFFFFFF ? 0x7FFFFFFF : reciprocalQ30(r);
-    for (int32_t i = 0; i < width; ++i)
-        v[i] = shiftLeft(static_cast<int32_t>((static_cast<int64_t>(g) * v[i]) >> 32), n + 1);
+    return sum;
+}
+
+// Normalises a noise band (whose sum of squares is `sum`) to energy 2^60
+// and scales it by 2^(e/4 - 27): band energy 2^(e/2) on the 8 x ISO
+// spectrum scale. One pass: each line is normalised, then scaled.
+void scaleNoiseBand(int32_t* v, int32_t width, int32_t energyIndex, uint64_t sum) {
     const int32_t octave = energyIndex >> 2;
     if (octave < 0 || octave >= 22) {
         for (int32_t i = 0; i < width; ++i) v[i] = 0;
         return;
     }
+    const int32_t energy = static_cast<int32_t>(static_cast<uint32_t>(sum >> 32) << 1);
+    const int32_t root = FxSqrtQ31(energy);
+    const int32_t n = FxNorm(root);
+    const int32_t r = shiftLeft(root, n);
+    const int32_t g = r <= 0x3FFFFFFF ? 0x7FFFFFFF : reciprocalQ30(r);
     const int32_t gain2 = FxMulQ31(shiftLeft(1 << octave, 10), kQuarterGainQ30[energyIndex & 3]);
-    for (int32_t i = 0; i < width; ++i)
-        v[i] = static_cast<int32_t>((static_cast<int64_t>(gain2) * v[i]) >> 36);
+    for (int32_t i = 0; i < width; ++i) {
+        const int32_t unit = shiftLeft(static_cast<int32_t>((static_cast<int64_t>(g) * v[i]) >> 32), n + 1);
+        v[i] = static_cast<int32_t>((static_cast<int64_t>(gain2) * unit) >> 36);
+    }
 }
 
 
@@ -119,8 +150,13 @@ void applyPulses(const IcsState* ics, int32_t* spectrum, const uint16_t* longOff
     }
 }
 
-FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
-                     int32_t* spectrum) {
+namespace {
+
+// The bands of a channel that inverse quantisation touches, with the gain
+// and shift of their scale factor; bands shifted out entirely are zeroed.
+template <class Band>
+inline void forEachQuantisedBand(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                                 int32_t* spectrum, Band band) {
     const WindowLayout layout = layoutOf(ics);
     int32_t groupStart = 0;
     for (int32_t g = 0; g < layout.groups; ++g) {
@@ -137,52 +173,75 @@ FX_VECTOR_CLONES void inverseQuantise(const IcsState* ics, int32_t bandCount, co
                 for (int32_t i = 0; i < width; ++i) v[i] = 0;
                 continue;
             }
-            // Most bands hold only small values: a straight table loop the
-            // compiler can vectorise, the same arithmetic as below.
-            int32_t largest = 0;
-            for (int32_t i = 0; i < width; ++i) largest |= v[i] < 0 ? -v[i] : v[i];
-            if (largest < 256) {
-                const uint32_t left = static_cast<uint32_t>(st.left);
-                const int32_t right = st.right;
-                for (int32_t i = 0; i < width; ++i) {
-                    const int32_t q = v[i];
-                    const int32_t a = q < 0 ? -q : q;
-                    const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(kPow43[a]) << left) >> right;
-                    const int32_t c = FxMulQ31Exact(st.gain, m);
-                    v[i] = q < 0 ? wrapSub(0, c) : c;
-                }
-                continue;
-            }
-            const QuarterStep big = quarterStep(s + 56);
-            for (int32_t i = 0; i < width; ++i) {
-                const int32_t q = v[i];
-                int32_t a = q < 0 ? -q : q;
-                int32_t m;
-                if (a < 256) {
-                    m = shiftRight(shiftLeft(kPow43[a], st.left), st.right);
-                } else {
-                    if (a > kMaxQuant) a = kMaxQuant;
-                    const int32_t h = kLog2Step[a >> 8];
-                    const int32_t b = a >> h;
-                    const int32_t f = a & ((1 << h) - 1);
-                    const int32_t u = kPow43[b] + (((kPow43[b + 1] - kPow43[b]) * f) >> h);
-                    const int32_t w = static_cast<int32_t>(
-                        (static_cast<uint64_t>(static_cast<uint32_t>(u)) *
-                         static_cast<uint32_t>(kPow43[1 << h])) >> 33);
-                    m = shiftRight(shiftLeft(w, big.left), big.right);
-                }
-                const int32_t c = FxMulQ31Exact(st.gain, m);
-                v[i] = q < 0 ? wrapSub(0, c) : c;
-            }
+            band(v, width, cb, s, st);
         }
         groupStart += 128 * len;
     }
 }
 
+inline void generalBand(int32_t* v, int32_t width, int32_t s, const QuarterStep& st) {
+    const QuarterStep big = quarterStep(s + 56);
+    for (int32_t i = 0; i < width; ++i) {
+        const int32_t q = v[i];
+        const int32_t c = coefficient(magnitude(q), st, big);
+        v[i] = q < 0 ? wrapSub(0, c) : c;
+    }
+}
+
+} // namespace
+
+FX_VECTOR_CLONES void inverseQuantiseVector(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                                            int32_t* spectrum) {
+    forEachQuantisedBand(ics, bandCount, offsets, spectrum,
+                         [](int32_t* v, int32_t width, uint8_t, int32_t s, const QuarterStep& st) {
+        // Most bands hold only small values: a pass for the largest, then a
+        // straight table loop the compiler can vectorise, the same arithmetic
+        // as the general one.
+        uint32_t largest = 0; // unsigned: a magnitude of -2^31 goes the long way
+        for (int32_t i = 0; i < width; ++i) largest |= magnitude(v[i]);
+        if (largest >= 256) return generalBand(v, width, s, st);
+        const uint32_t left = static_cast<uint32_t>(st.left);
+        const int32_t right = st.right;
+        for (int32_t i = 0; i < width; ++i) {
+            const int32_t q = v[i];
+            const int32_t a = q < 0 ? -q : q;
+            const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(kPow43[a]) << left) >> right;
+            const int32_t c = FxMulQ31Exact(st.gain, m);
+            v[i] = q < 0 ? wrapSub(0, c) : c;
+        }
+    });
+}
+
+void inverseQuantiseScalar(const IcsState* ics, int32_t bandCount, const uint16_t* offsets, int32_t* spectrum) {
+    forEachQuantisedBand(ics, bandCount, offsets, spectrum,
+                         [](int32_t* v, int32_t width, uint8_t cb, int32_t s, const QuarterStep& st) {
+        if (cb == kEscHcb) return generalBand(v, width, s, st);
+        // Books 1-10 code magnitudes up to their largest value: those few
+        // coefficients once per band from a table, anything above (a pulse)
+        // the general way.
+        const uint32_t lav = kLargestValue[cb];
+        int32_t table[kMaxLargestValue + 1];
+        for (uint32_t a = 0; a <= lav; ++a)
+            table[a] = FxMulQ31Exact(st.gain, shiftRight(shiftLeft(kPow43[a], st.left), st.right));
+        for (int32_t i = 0; i < width; ++i) {
+            const int32_t q = v[i];
+            const uint32_t a = magnitude(q);
+            const int32_t c = a <= lav ? table[a] : coefficient(a, st, quarterStep(s + 56));
+            v[i] = q < 0 ? wrapSub(0, c) : c;
+        }
+    });
+}
+
+void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets, int32_t* spectrum) {
+    if constexpr (kFxVectorUnits)
+        inverseQuantiseVector(ics, bandCount, offsets, spectrum);
+    else
+        inverseQuantiseScalar(ics, bandCount, offsets, spectrum);
+}
+
 void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
                          int32_t* spectrum, int32_t* scratch) {
     const WindowLayout layout = layoutOf(ics);
-    for (int32_t i = 0; i < kFrameLength; ++i) scratch[i] = 0;
     const int32_t* src = spectrum;
     int32_t window = 0;
     for (int32_t g = 0; g < layout.groups; ++g) {
@@ -198,6 +257,14 @@ void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t*
         }
         window += len;
         src = spectrum + 128 * window;
+    }
+    // Only the lines no band covers are cleared.
+    for (int32_t w = 0; w < 8; ++w) {
+        int32_t* dst = scratch + 128 * w;
+        const int32_t from = w < window ? offsets[0] : 0;
+        const int32_t to = w < window ? offsets[bandCount] : 0;
+        for (int32_t i = 0; i < from; ++i) dst[i] = 0;
+        for (int32_t i = to > from ? to : from; i < 128; ++i) dst[i] = 0;
     }
     for (int32_t i = 0; i < kFrameLength; ++i) spectrum[i] = scratch[i];
 }
@@ -225,16 +292,20 @@ void noiseSubstitution(AacDecoder* d, ElementState* e, int32_t ch, int32_t bandC
             const int32_t up = FxNorm(peak) - 4;
             for (int32_t i = 0; i < width; ++i)
                 v[i] = up >= 0 ? shiftLeft(src[i], up) : src[i] >> -up;
+            scaleNoiseBand(v, width, ics->scaleFactor[idx], sumOfSquares(v, width));
         } else {
             int32_t pi = width / 4 - 1;
             pi = pi < 0 ? 0 : pi > 31 ? 31 : pi;
             const int32_t prescale = kNoisePrescale[pi];
+            uint64_t sum = 0;
             for (int32_t i = 0; i < width; ++i) {
                 x = 1664525u * x + 1013904223u;
-                v[i] = FxMulQ31(static_cast<int32_t>(x), prescale);
+                const int32_t n = FxMulQ31(static_cast<int32_t>(x), prescale);
+                v[i] = n;
+                sum += static_cast<uint64_t>(static_cast<int64_t>(n) * n);
             }
+            scaleNoiseBand(v, width, ics->scaleFactor[idx], sum);
         }
-        scaleNoiseBand(v, width, ics->scaleFactor[idx]);
     });
     d->noiseSeed[outChannel] = static_cast<int32_t>(x);
 }

@@ -16,6 +16,13 @@ void applyPulses(const IcsState* ics, int32_t* spectrum, const uint16_t* longOff
 // Inverse quantisation and scale factor gain of every band below bandCount.
 void inverseQuantise(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
                      int32_t* spectrum);
+// Its two loop strategies, one result: a pass for each band's largest
+// magnitude and loops that vectorise (taken with vector units), or per-band
+// tables of the few coefficients of books 1-10 (taken on scalar cores).
+void inverseQuantiseVector(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                           int32_t* spectrum);
+void inverseQuantiseScalar(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,
+                           int32_t* spectrum);
 
 // Short windows: group-interleaved order to window order, via `scratch` (1024 words).
 void reorderShortWindows(const IcsState* ics, int32_t bandCount, const uint16_t* offsets,

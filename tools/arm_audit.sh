@@ -7,7 +7,10 @@
 #  - lists every call to an integer-division support routine with the
 #    function it sits in, marked reviewed when tools/arm_division_review.txt
 #    names that function (with the reason the division is off the per-sample
-#    and per-pixel paths), and fails on unreviewed ones with --strict-division.
+#    and per-pixel paths), and fails on unreviewed ones with --strict-division;
+#  - fails on any instruction the disassembler marks UNPREDICTABLE for the
+#    architecture (say a load writing back its address over a register it
+#    also uses), whatever qemu makes of it.
 # Relocatable code is read through its relocations (objdump -dr): the branch
 # targets printed for an unlinked call are meaningless. Linked code is read
 # through its branch targets.
@@ -62,7 +65,7 @@ for f in "$@"; do
         vfp_re = "^(v[a-z]|f(add|sub|mul|div|neg|abs|sqrt|cpy|cmp|ld|st|mrs|msr|mdrr|mrrd|mrdh|mrdl|mdhr|mdlr" \
                  "|mstat|mxr|mrx|si|ui|to|nm|mac|msc|cvt))"
         func = "?"; member = file; reloc = (file ~ /\.(a|o)$/)
-        ninsn = 0; nfp = 0
+        ninsn = 0; nfp = 0; nunp = 0
     }
     /^In archive / { next }
     /file format/ { member = $1; sub(/:$/, "", member); sub(/.*\//, "", member); reloc = (member ~ /\.(o|obj)$/ || file ~ /\.(a|o)$/); next }
@@ -80,6 +83,10 @@ for f in "$@"; do
         split($0, part, "\t"); mnem = part[2]; ops = part[3]
         if (mnem ~ /^\./ || mnem == "") next
         ninsn++
+        if ($0 ~ /<UNPREDICTABLE>/) {
+            nunp++
+            if (nunp <= 20) printf "  UNPREDICTABLE  %s  %s: %s %s\n", file, func, mnem, ops
+        }
         if (mnem ~ vfp_re || mnem ~ fpa_re ||
             (mnem ~ /^(mcr|mrc|mcrr|mrrc|cdp|ldc|stc)/ && ops ~ /(^|[ ,])p(1|2|10|11)[ ,]/)) {
             fpline(func, mnem " " ops)
@@ -113,10 +120,10 @@ for f in "$@"; do
             printf "  division  %s  %s  %s x%d  [%s]\n", where[order[i]], fn, kv[2], ndiv[order[i]], tag
         }
         if (nfp > 20) printf "  ... %d floating-point findings in all\n", nfp
-        printf "%s: %d instructions, %d floating-point findings, %d division call sites in %d functions (%d unreviewed)\n", \
-               file, ninsn, nfp, dsum(), nkeys, unrev
+        printf "%s: %d instructions, %d floating-point findings, %d unpredictable, %d division call sites in %d functions (%d unreviewed)\n", \
+               file, ninsn, nfp, nunp, dsum(), nkeys, unrev
         if (ninsn == 0) { print "  no code found: wrong file?"; exit 2 }
-        exit (nfp > 0) ? 1 : (strict && unrev > 0) ? 3 : 0
+        exit (nfp > 0) ? 1 : (nunp > 0) ? 4 : (strict && unrev > 0) ? 3 : 0
     }
     function dsum(  s, k) { s = 0; for (k in ndiv) s += ndiv[k]; return s }
     '
@@ -127,6 +134,7 @@ case $status in
     0) echo "arm_audit: passed: no floating point in $# file(s)" ;;
     1) echo "arm_audit: FAILED: floating point found" ;;
     3) echo "arm_audit: FAILED: unreviewed integer-division calls (see tools/arm_division_review.txt)" ;;
+    4) echo "arm_audit: FAILED: instructions unpredictable on the architecture" ;;
     *) echo "arm_audit: FAILED: could not audit every file" ;;
 esac
 exit $status

@@ -10,12 +10,23 @@
 # output WAV. The figure is instructions, not cycles: an ARM9E core takes
 # more than one cycle for loads, multiplies and taken branches.
 #
-# usage: arm_insn_count.sh [--no-build] [STREAM...]
+# Per function: the plugin also counts per translated block; the blocks are
+# mapped onto the CLI's symbols (nm) and the top functions of each stream's
+# decode are listed with their share and instructions per audio second.
+#
+# usage: arm_insn_count.sh [--no-build] [--top N] [STREAM...]   (N = 0: no list; default 12)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=1
-[ "${1:-}" = --no-build ] && { build=0; shift; }
+top=12
+while [ $# -gt 0 ]; do
+    case $1 in
+    --no-build) build=0; shift ;;
+    --top) top=$2; shift 2 ;;
+    *) break ;;
+    esac
+done
 bench=$root/../shared/testdata/bench
 streams=("$@")
 if [ ${#streams[@]} -eq 0 ]; then
@@ -45,14 +56,79 @@ if [ ! -e "$plugin" ] || [ tools/qemu_insn_count.c -nt "$plugin" ]; then
 fi
 
 # Instructions executed by: qemu-arm CLI ARGS... (printed whatever the exit
-# status, which is returned).
+# status, which is returned). With PROFILE=1 the per-block counts go to
+# $work/blocks and qemu's memory layout log to $work/layout.
 count() {
-    local rc=0
-    rm -f "$work/count"
-    qemu-arm -L /usr/arm-linux-gnueabi -plugin "$PWD/$plugin,out=$PWD/$work/count" "$cli" "$@" >/dev/null 2>&1 || rc=$?
+    local rc=0 extra=() opts=
+    rm -f "$work/count" "$work/blocks" "$work/layout"
+    if [ "${PROFILE:-0}" = 1 ]; then
+        # The layout log also takes the system call trace.
+        opts=",profile=$PWD/$work/blocks"
+        extra=(-d page -D "$PWD/$work/layout" -strace)
+    fi
+    qemu-arm -L /usr/arm-linux-gnueabi "${extra[@]}" -plugin "$PWD/$plugin,out=$PWD/$work/count$opts" \
+        "$cli" "$@" >/dev/null 2>&1 || rc=$?
     [ -s "$work/count" ] || { echo "arm_insn_count: the qemu plugin reported nothing" >&2; return 99; }
     cat "$work/count"
     return $rc
+}
+
+# The top $top functions of the last profiled run. Each block start address
+# is mapped to the nearest symbol at or below it: the CLI's own (its load
+# address from qemu's layout log) and the exported ones of each shared
+# library (their load addresses from the run's system call trace).
+# Arguments: audio frames, sample rate.
+nm_tool=${NM:-arm-linux-gnueabi-nm}
+functions() {
+    local frames=$1 rate=$2 base end
+    base=$(awk '$1 == "start_code" { print $2 }' "$work/layout" | head -1)
+    end=$(awk '$1 == "end_code" { print $2 }' "$work/layout" | head -1)
+    [ -n "$base" ] && [ -s "$work/blocks" ] || { echo "    (no per-block profile)"; return 0; }
+    {
+        "$nm_tool" -n -C -t d --defined-only "$cli" |
+            awk -v base=$((base)) '$2 ~ /^[tTwW]$/ { a = $1; $1 = ""; $2 = ""; sub(/^  /, ""); print a + base, $0 }'
+        echo "$((end)) (beyond the CLI)"
+        # openat(...,"path",...) = fd, then the executable mmap2 of that fd at
+        # offset 0, whose result follows the layout table the call prints.
+        awk '
+            /openat\(/ && / = [0-9]+$/ { p = $0; sub(/^[^"]*"/, "", p); sub(/".*/, "", p); fd[$NF] = p }
+            /mmap2\(/ && /PROT_EXEC/ {
+                split($0, q, /[(),]/)
+                if (q[6] in fd && q[7] == "0") { size = q[3]; lib = fd[q[6]]; delete fd[q[6]] }
+            }
+            /^ = 0x/ && lib != "" { print $2, size, lib; lib = "" }' "$work/layout" |
+        while read -r at size lib; do
+            file=/usr/arm-linux-gnueabi$lib
+            [ -f "$file" ] || file=$lib
+            [ -f "$file" ] || continue
+            "$nm_tool" -D -n -C -t d --defined-only "$file" 2>/dev/null |
+                awk -v base=$((at)) -v lib="${lib##*/}" '$2 ~ /^[tTwWiI]$/ { a = $1; $1 = ""; $2 = ""; sub(/^  /, ""); print a + base, lib ": " $0 }'
+            echo "$((at + size)) (beyond ${lib##*/})"
+        done
+    } | sort -n -k1,1 > "$work/symbols"
+    awk '
+        BEGIN { n = 0 }
+        FNR == NR {
+            addr[n] = $1 + 0
+            name = $0
+            sub(/^[0-9]+ /, "", name)
+            gsub(/\(anonymous namespace\)::/, "", name)
+            sub(/ \[clone [^]]*\]/, "", name)
+            if (name !~ /^\(/) sub(/\(.*/, "", name)   # argument lists
+            sym[n] = name
+            n++
+            next
+        }
+        {
+            if (n == 0 || $1 < addr[0]) { cost["(unknown)"] += $2; next }
+            lo = 0; hi = n - 1
+            while (lo < hi) { mid = int((lo + hi + 1) / 2); if (addr[mid] <= $1) lo = mid; else hi = mid - 1 }
+            cost[sym[lo]] += $2
+        }
+        END { for (f in cost) printf "%d\t%s\n", cost[f], f }' "$work/symbols" "$work/blocks" |
+    sort -t "$(printf '\t')" -k1,1nr | head -n "$top" |
+    awk -F '\t' -v frames="$frames" -v rate="$rate" -v all="$(awk '{ s += $2 } END { print s }' "$work/blocks")" '
+        { printf "    %6.2f%%  %8.3f M/s  %s\n", 100 * $1 / all, $1 * rate / frames / 1e6, $2 }'
 }
 
 # Little-endian unsigned integer of $3 bytes at offset $2 of file $1.
@@ -94,8 +170,13 @@ for s in "${streams[@]}"; do
     name=$(basename "$s")
     wav=$work/${name%.*}.wav
     rm -f "$wav"
-    if ! total=$(count decode "$s" -o "$PWD/$wav"); then
+    profile=0
+    [ "$top" -gt 0 ] && profile=1
+    if ! total=$(PROFILE=$profile count decode "$s" -o "$PWD/$wav"); then
         echo "  $name: decoding under qemu-arm failed"; status=1; continue
+    fi
+    if [ $profile = 1 ]; then
+        for f in blocks layout; do mv "$work/$f" "$work/$f.decode"; done
     fi
     base=$(count info "$s") || [ $? -ne 99 ] || base=0
     if ! read -r rate ch bits bytes < <(wavinfo "$wav") || [ "$rate" -eq 0 ] || [ "$ch" -eq 0 ]; then
@@ -108,6 +189,11 @@ for s in "${streams[@]}"; do
     per_s="$((per_cs / 100)).$(printf '%02d' $((per_cs % 100)))"
     secs="$((frames / rate)).$(printf '%03d' $(( (frames % rate) * 1000 / rate )))"
     printf '  %-26s %14d %12d %10s %16s   (%d Hz, %d ch)\n' "$name" "$total" "$base" "$secs" "$per_s" "$rate" "$ch"
+    if [ $profile = 1 ]; then
+        for f in blocks layout; do mv "$work/$f.decode" "$work/$f"; done
+        echo "    top functions of the whole decode run (share, M instructions per audio second):"
+        functions "$frames" "$rate"
+    fi
     rm -f "$wav"
 done
 echo "  M insn / audio s = (decode - info) instructions / seconds of PCM / 10^6: the sustained clock in MHz"

@@ -1,13 +1,22 @@
 #!/usr/bin/env python3
 """Writes decoder/huffman_trees.h and decoder/huffman_trees.cpp: the scale
 factor and spectral Huffman codes as trees of 4-way nodes, plus the codebook
-descriptor table.
+descriptor table, and the fast-path tables derived from the trees.
 
 Layout: node n occupies entries 4n..4n+3, indexed by the next 2 bits. An entry
 below 1024 is the distance to a child node; 1024 or more is a leaf holding
 (codeword length << 10) | codeword index. A codeword that ends on the first
 bit of a node fills both entries sharing that bit. Nodes are numbered breadth
 first, so children always lie after their parent.
+
+First-level tables: for each tree, 2^FIRST_BITS entries indexed by the next
+FIRST_BITS bits. Each holds what the tree walk holds after FIRST_BITS / 2
+levels: the leaf, when the codeword is that short, or else the absolute
+number (below 1024) of the node where the walk goes on. Built by walking the
+trees themselves, so a lookup through them is the tree walk, shortened.
+
+Value tables: the values of each codeword index, one signed byte per value
+(dimension bytes per index), for the books sharing a modulus and offset.
 
 Usage: gen_huffman_trees.py [repo root]
 """
@@ -94,6 +103,63 @@ def walk(entries, word):
     return entry >> 10, entry & 1023
 
 
+FIRST_BITS = 8
+
+
+def first_level(entries):
+    """The tree walk's state after FIRST_BITS / 2 levels for every prefix."""
+    table = []
+    for prefix in range(1 << FIRST_BITS):
+        bits_ = format(prefix, "0%db" % FIRST_BITS)
+        n, level = 0, 1
+        entry = entries[int(bits_[0:2], 2)]
+        while entry < 1024 and level < FIRST_BITS // 2:
+            n += entry
+            entry = entries[4 * n + int(bits_[2 * level:2 * level + 2], 2)]
+            level += 1
+        if entry < 1024:
+            entry = n + entry  # the node the walk continues at
+            if not 0 < entry < 1024:
+                raise SystemExit("node number %d out of range" % entry)
+        table.append(entry)
+    return table
+
+
+def fast_walk(entries, first, word):
+    """Decodes one padded codeword through the first-level table."""
+    padded = word + "0" * 32
+    entry = first[int(padded[0:FIRST_BITS], 2)]
+    if entry >= 1024:
+        return entry >> 10, entry & 1023
+    n, used = entry, FIRST_BITS
+    entry = entries[4 * n + int(padded[used:used + 2], 2)]
+    used += 2
+    while entry < 1024:
+        n += entry
+        entry = entries[4 * n + int(padded[used:used + 2], 2)]
+        used += 2
+    return entry >> 10, entry & 1023
+
+
+# Value tables: (name, dimension, modulus, offset, books).
+VALUE_TABLES = [
+    ("kQuadValuesSigned", 4, 3, 1, (1, 2)),
+    ("kQuadValuesUnsigned", 4, 3, 0, (3, 4)),
+    ("kPairValuesSigned9", 2, 9, 4, (5, 6)),
+    ("kPairValuesUnsigned8", 2, 8, 0, (7, 8)),
+    ("kPairValuesUnsigned13", 2, 13, 0, (9, 10)),
+    ("kPairValuesUnsigned17", 2, 17, 0, (11,)),
+]
+
+
+def values_of(index, dim, modulus, offset):
+    v = []
+    for _ in range(dim):
+        v.append(index % modulus - offset)
+        index //= modulus
+    return v[::-1]
+
+
 def reciprocal(modulus):
     # 1/m rounded up in the third decimal, then truncated to Q31: the product
     # with any index of the book, shifted down by 31, is the exact quotient.
@@ -118,7 +184,11 @@ def main():
         for index, word in codes:
             if walk(entries, word) != (len(word), index):
                 raise SystemExit("%s: codeword %s does not decode" % (name, word))
-        built.append((name, entries, max(len(w) for _, w in codes)))
+        first = first_level(entries)
+        for index, word in codes:
+            if fast_walk(entries, first, word) != (len(word), index):
+                raise SystemExit("%s: codeword %s does not decode through the first level" % (name, word))
+        built.append((name, entries, max(len(w) for _, w in codes), first))
 
     descriptors = [(1, 1, 0, built[0][2], 0, built[0][0])]
     for b, (uns, dim, lav) in BOOKS.items():
@@ -132,25 +202,63 @@ def main():
                 q //= modulus
         descriptors.append((uns, dim, lav, built[b][2], rec, built[b][0]))
 
+    values = []
+    for vname, dim, modulus, offset, books in VALUE_TABLES:
+        count = modulus ** dim
+        for b in books:
+            uns, bdim, lav = BOOKS[b]
+            if (bdim, lav + 1 if uns else 2 * lav + 1, 0 if uns else lav) != (dim, modulus, offset):
+                raise SystemExit("%s does not fit book %d" % (vname, b))
+            if max(i for i, _ in spectral[b]) >= count:
+                raise SystemExit("book %d has indices beyond %s" % (b, vname))
+        values.append((vname, dim, count, [x for i in range(count) for x in values_of(i, dim, modulus, offset)]))
+    value_of_book = {b: vname for vname, _, _, _, books in VALUE_TABLES for b in books}
+
     tool = "tools/gen_huffman_trees.py"
     with open(os.path.join(ROOT, "decoder", "huffman_trees.h"), "w") as h:
         h.write("// Generated by %s from decoder/tables/data; do not edit.\n" % tool)
         h.write("// Huffman trees of 4-way nodes (see the generator for the layout).\n")
         h.write("#pragma once\n\n#include <cstdint>\n\n")
-        for name, entries, _ in built:
+        for name, entries, _, _ in built:
             h.write("inline constexpr int32_t %sSize = %d;\n" % (name, len(entries)))
         h.write("\n")
-        for name, entries, _ in built:
+        for name, entries, _, _ in built:
             h.write("extern const uint16_t %s[%d];\n" % (name, len(entries)))
+        h.write("\n// First level of each tree: the walk after %d bits, a leaf or the node\n" % FIRST_BITS)
+        h.write("// number where it goes on (below 1024). Index 0 is the scale factor tree.\n")
+        h.write("inline constexpr int32_t kFirstLevelBits = %d;\n" % FIRST_BITS)
+        h.write("extern const uint16_t kFirstLevel[12][%d];\n" % (1 << FIRST_BITS))
+        h.write("\n// Values of each codeword index, one signed byte per value.\n")
+        for vname, dim, count, _ in values:
+            h.write("extern const int8_t %s[%d];\n" % (vname, dim * count))
+        h.write("// Per spectral book (0 unused): its value table.\n")
+        h.write("extern const int8_t* const kSpectrumValues[12];\n")
 
     with open(os.path.join(ROOT, "decoder", "huffman_trees.cpp"), "w") as c:
         c.write("// Generated by %s from decoder/tables/data; do not edit.\n" % tool)
         c.write('#include "huffman_trees.h"\n\n#include "huffman.h"\n\n')
-        for name, entries, _ in built:
+        for name, entries, _, _ in built:
             c.write("const uint16_t %s[%d] = {\n" % (name, len(entries)))
             for k in range(0, len(entries), 12):
                 c.write("    " + ", ".join("%d" % e for e in entries[k:k + 12]) + ",\n")
             c.write("};\n\n")
+        c.write("const uint16_t kFirstLevel[12][%d] = {\n" % (1 << FIRST_BITS))
+        for name, _, _, first in built:
+            c.write("    {   // %s\n" % name)
+            for k in range(0, len(first), 12):
+                c.write("        " + ", ".join("%d" % e for e in first[k:k + 12]) + ",\n")
+            c.write("    },\n")
+        c.write("};\n\n")
+        for vname, dim, count, flat in values:
+            c.write("const int8_t %s[%d] = {\n" % (vname, dim * count))
+            per_line = 6 * dim
+            for k in range(0, len(flat), per_line):
+                c.write("    " + ", ".join("%d" % e for e in flat[k:k + per_line]) + ",\n")
+            c.write("};\n\n")
+        c.write("const int8_t* const kSpectrumValues[12] = {\n    nullptr,\n")
+        for b in BOOKS:
+            c.write("    %s,\n" % value_of_book[b])
+        c.write("};\n\n")
         c.write("const HuffmanCodebook kCodebooks[12] = {\n")
         for uns, dim, lav, maxlen, rec, name in descriptors:
             c.write("    {%d, %d, %d, %d, 0x%08X, %s},\n" % (uns, dim, lav, maxlen, rec, name))

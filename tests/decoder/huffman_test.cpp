@@ -14,6 +14,7 @@
 
 #include "bitwriter.h"
 #include "code_tables.h"
+#include "huffman_lookup.h"
 #include "huffman_trees.h"
 
 namespace {
@@ -117,6 +118,61 @@ TEST(HuffmanTrees, DescriptorTable) {
         int32_t longest = 0;
         for (const Code& c : loadBook(b)) longest = std::max(longest, c.length);
         EXPECT_EQ(longest, rows[b].maxLength);
+    }
+}
+
+// The tree walk as the design states it: 2 bits per level from the root.
+uint32_t treeWalk(const uint16_t* tree, uint32_t window) {
+    uint32_t n = 0;
+    uint32_t entry = tree[window >> 30];
+    while (entry < 1024) {
+        window <<= 2;
+        n += entry;
+        entry = tree[4 * n + (window >> 30)];
+    }
+    return entry;
+}
+
+// Every window of every book's longest codeword length (so every codeword
+// and every bit pattern that follows it), with the bits beyond it clear and
+// set: the first-level lookup gives exactly the leaf of the tree walk, and
+// that leaf is the code table's codeword prefixing the window.
+TEST(HuffmanTables, FirstLevelLookupIsTheTreeWalkForEveryWindow) {
+    for (int32_t book = 0; book <= 11; ++book) {
+        SCOPED_TRACE(book);
+        const int32_t longest = kCodebooks[book].maxLength;
+        const uint16_t* tree = kCodebooks[book].tree;
+        // index of the codeword of each length and value, -1 where none.
+        std::vector<std::vector<int32_t>> byLength(static_cast<size_t>(longest + 1));
+        for (int32_t l = 1; l <= longest; ++l) byLength[static_cast<size_t>(l)].assign(size_t{1} << l, -1);
+        for (const Code& c : loadBook(book)) byLength[static_cast<size_t>(c.length)][c.word] = c.index;
+        int64_t checked = 0;
+        for (uint32_t bits = 0; bits < (1u << longest); ++bits) {
+            int32_t length = 1;
+            while (byLength[static_cast<size_t>(length)][bits >> (longest - length)] < 0) ++length;
+            const uint32_t want = (static_cast<uint32_t>(length) << 10) |
+                                  static_cast<uint32_t>(byLength[static_cast<size_t>(length)][bits >> (longest - length)]);
+            for (uint32_t fill : {0u, 0xFFFFFFFFu}) {
+                const uint32_t window = (bits << (32 - longest)) | (fill >> longest);
+                const uint32_t got = huffmanLookup(kFirstLevel[book], tree, window);
+                ASSERT_EQ(got, treeWalk(tree, window)) << std::hex << "window 0x" << window;
+                ASSERT_EQ(got, want) << std::hex << "window 0x" << window;
+                ++checked;
+            }
+        }
+        EXPECT_EQ(checked, int64_t{2} << longest);
+    }
+}
+
+TEST(HuffmanTables, ValueTablesSplitTheIndexByTheModulus) {
+    for (int32_t book = 1; book <= 11; ++book) {
+        SCOPED_TRACE(book);
+        const int32_t dim = shapeOf(book).dim;
+        for (const Code& c : loadBook(book)) {
+            const std::vector<int32_t> want = valuesOf(book, c.index);
+            for (int32_t k = 0; k < dim; ++k)
+                EXPECT_EQ(kSpectrumValues[book][dim * c.index + k], want[static_cast<size_t>(k)]) << c.index;
+        }
     }
 }
 
