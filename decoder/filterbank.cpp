@@ -151,107 +151,273 @@ FX_VECTOR_CLONES void dct4(int32_t* data, int32_t* work) {
     }
 }
 
-// (a * w) >> 16 for a 16-bit unsigned window value w <= 32768 (exact: on a
-// 32-bit core the same value comes from the two 16-bit halves of a).
-inline int32_t mulWindow(int32_t a, uint32_t w) {
-    return static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int32_t>(w)) >> 16);
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "window pairs are read as little-endian words");
+
+// Two adjacent window entries as one word: entry 2i in the low half, 2i + 1 in the high half.
+using WindowPair = uint32_t __attribute__((may_alias));
+inline uint32_t loadPair(const uint16_t* w) { return *reinterpret_cast<const WindowPair*>(w); }
+
+// (a * w) >> 16 for the Q15 entry in the low / high half of a pair: the high
+// word of a times the entry moved to the top half, one 32 x 32 high product.
+inline int32_t mulLowEntry(int32_t a, uint32_t pair) {
+    return FxMulHigh(a, static_cast<int32_t>(pair << 16));
+}
+inline int32_t mulHighEntry(int32_t a, uint32_t pair) {
+    return FxMulHigh(a, static_cast<int32_t>(pair & 0xFFFF0000u));
 }
 
 inline int16_t saturatePcm(int32_t v) {
     return static_cast<int16_t>(v > 32767 ? 32767 : v < -32767 ? -32767 : v);
 }
+// Long-window output: the overlap-added value rounded from the pre-output scale.
+inline int16_t longPcm(int32_t v) { return saturatePcm((v + 16) >> 5); }
 
 const uint16_t* longWindow(int32_t shape) { return shape == 1 ? kKbdLong : kSineLong; }
 const uint16_t* shortWindow(int32_t shape) { return shape == 1 ? kKbdShort : kSineShort; }
 
-constexpr uint16_t kOne = 32768;
+// Window parts of a long-transform frame: a table, zero, or one (32768,
+// which has no 16-bit signed form: (a * 32768) >> 16 is a >> 1).
+enum WindowPart { kPartTable, kPartZero, kPartOne };
 
-// Left (rising) and right (falling) windows of a long-transform frame.
-void buildLongWindows(int32_t prevShape, int32_t sequence, int32_t shape, uint16_t* left,
-                      uint16_t* right) {
-    if (sequence == kLongStop) {
-        const uint16_t* s = shortWindow(prevShape);
-        for (int n = 0; n < 448; ++n) left[n] = 0;
-        for (int n = 0; n < 128; ++n) left[448 + n] = s[n];
-        for (int n = 576; n < 1024; ++n) left[n] = kOne;
-    } else {
-        const uint16_t* l = longWindow(prevShape);
-        for (int n = 0; n < 1024; ++n) left[n] = l[n];
+// IMDCT y[n] from the DCT-IV u: y[n] = u[512 + n] and y[1024 + n] = -u[511 - n]
+// for n < 512; y[n] = -u[1535 - n] and y[1024 + n] = -u[n - 512] above. Each
+// kernel below walks one of these four runs: y(i) = (kNeg ? -1 : 1) * y0[kDir * i].
+template <int kDir, bool kNeg>
+[[gnu::always_inline]] inline int32_t yAt(const int32_t* y0, int i) {
+    const int32_t v = y0[kDir * i];
+    return kNeg ? wrapNeg(v) : v;
+}
+
+// Rising half, count samples (even): dst[i] = output of overlap ov[i] plus
+// y(i) >> 7 windowed by w[i].
+template <WindowPart kPart, int kDir, bool kNeg>
+[[gnu::always_inline]] inline void riseRun(const int32_t* __restrict y0, const int32_t* __restrict ov,
+                                           const uint16_t* w, int count, int16_t* __restrict dst,
+                                           int32_t stride) {
+    if (kFxVectorTarget) {
+        // One sample per step: the vectoriser takes reversed runs only this way.
+        for (int i = 0; i < count; ++i) {
+            int32_t a = ov[i];
+            if (kPart == kPartTable)
+                a += FxMulHigh(yAt<kDir, kNeg>(y0, i) >> 7, static_cast<int32_t>(w[i]) << 16);
+            else if (kPart == kPartOne)
+                a += yAt<kDir, kNeg>(y0, i) >> 8;
+            dst[i * stride] = longPcm(a);
+        }
+        return;
     }
-    if (sequence == kLongStart) {
-        const uint16_t* s = shortWindow(shape);
-        for (int n = 0; n < 448; ++n) right[n] = kOne;
-        for (int n = 0; n < 128; ++n) right[448 + n] = s[127 - n];
-        for (int n = 576; n < 1024; ++n) right[n] = 0;
-    } else {
-        const uint16_t* l = longWindow(shape);
-        for (int n = 0; n < 1024; ++n) right[n] = l[1023 - n];
+    for (int i = 0; i < count; i += 2) {
+        int32_t a = ov[i], b = ov[i + 1];
+        if (kPart == kPartTable) {
+            const uint32_t pair = loadPair(w + i);
+            a += mulLowEntry(yAt<kDir, kNeg>(y0, i) >> 7, pair);
+            b += mulHighEntry(yAt<kDir, kNeg>(y0, i + 1) >> 7, pair);
+        } else if (kPart == kPartOne) {
+            a += yAt<kDir, kNeg>(y0, i) >> 8;
+            b += yAt<kDir, kNeg>(y0, i + 1) >> 8;
+        }
+        dst[i * stride] = longPcm(a);
+        dst[(i + 1) * stride] = longPcm(b);
     }
 }
 
-FX_VECTOR_CLONES void synthesiseLong(int32_t prevShape, int32_t sequence, int32_t shape, int32_t* spectrum,
-                    int32_t* scratch, int32_t* __restrict overlap, int16_t* pcm, int32_t stride) {
-    dct4<1024>(spectrum, scratch);
-    const int32_t* __restrict u = spectrum;
-    uint16_t left[1024], right[1024];
-    buildLongWindows(prevShape, sequence, shape, left, right);
-
-    // IMDCT y[n] from the DCT-IV u: y[n] = u[512 + n] and y[1024 + n] = -u[511 - n]
-    // for n < 512; y[n] = -u[1535 - n] and y[1024 + n] = -u[n - 512] above.
-    int32_t* __restrict out = scratch;
-    for (int n = 0; n < 512; ++n) {
-        const int32_t yl = u[512 + n];
-        const int32_t yr = wrapNeg(u[511 - n]);
-        out[n] = (overlap[n] + mulWindow(yl >> 7, left[n]) + 16) >> 5;
-        overlap[n] = mulWindow(yr >> 7, right[n]);
+// Falling half, count samples (even): ov[i] = y(i) >> 7 windowed by the
+// table read backwards, wEnd[-1 - i].
+template <WindowPart kPart, int kDir, bool kNeg>
+[[gnu::always_inline]] inline void fallRun(const int32_t* __restrict y0, const uint16_t* wEnd, int count,
+                                           int32_t* __restrict ov) {
+    if (kFxVectorTarget && kPart == kPartTable) {
+        for (int i = 0; i < count; ++i)
+            ov[i] = FxMulHigh(yAt<kDir, kNeg>(y0, i) >> 7, static_cast<int32_t>(wEnd[-1 - i]) << 16);
+        return;
     }
-    for (int n = 512; n < 1024; ++n) {
-        const int32_t yl = wrapNeg(u[1535 - n]);
-        const int32_t yr = wrapNeg(u[n - 512]);
-        out[n] = (overlap[n] + mulWindow(yl >> 7, left[n]) + 16) >> 5;
-        overlap[n] = mulWindow(yr >> 7, right[n]);
+    for (int i = 0; i < count; i += 2) {
+        if (kPart == kPartTable) {
+            const uint32_t pair = loadPair(wEnd - 2 - i);
+            ov[i] = mulHighEntry(yAt<kDir, kNeg>(y0, i) >> 7, pair);
+            ov[i + 1] = mulLowEntry(yAt<kDir, kNeg>(y0, i + 1) >> 7, pair);
+        } else if (kPart == kPartOne) {
+            ov[i] = yAt<kDir, kNeg>(y0, i) >> 8;
+            ov[i + 1] = yAt<kDir, kNeg>(y0, i + 1) >> 8;
+        } else {
+            ov[i] = 0;
+            ov[i + 1] = 0;
+        }
     }
-    for (int n = 0; n < 1024; ++n) pcm[n * stride] = saturatePcm(out[n]);
 }
 
-void synthesiseShort(int32_t prevShape, int32_t shape, int32_t* spectrum, int32_t* scratch,
-                     int32_t* __restrict overlap, int16_t* pcm, int32_t stride) {
-    for (int w = 0; w < 8; ++w) dct4<128>(spectrum + 128 * w, scratch);
+// Samples [from, to) of the rising half; w (tables only) is the entry of
+// sample `from`. On a vector target `rev` holds u reversed, rev[i] = u[1023 - i],
+// so that every run reads forwards (the vectoriser cannot mix reversed word
+// loads with halfword ones).
+template <WindowPart kPart>
+[[gnu::always_inline]] inline void rise(const int32_t* u, const int32_t* rev, const int32_t* ov,
+                                        const uint16_t* w, int from, int to, int16_t* dst,
+                                        int32_t stride) {
+    const int mid = to < 512 ? to : from > 512 ? from : 512;
+    if (from < mid)
+        riseRun<kPart, 1, false>(u + 512 + from, ov + from, w, mid - from, dst + from * stride, stride);
+    if (mid >= to) return;
+    if (kFxVectorTarget)
+        riseRun<kPart, 1, true>(rev + mid - 512, ov + mid, w + (mid - from), to - mid,
+                                dst + mid * stride, stride);
+    else
+        riseRun<kPart, -1, true>(u + 1535 - mid, ov + mid, w + (mid - from), to - mid,
+                                 dst + mid * stride, stride);
+}
 
-    // Sum of the windowed blocks from sample 448 on; block w starts at 128 w.
-    int32_t* __restrict acc = scratch;
-    for (int i = 0; i < 1152; ++i) acc[i] = 0;
-    const uint16_t* fall = shortWindow(shape);
-    for (int w = 0; w < 8; ++w) {
-        const int32_t* __restrict u = spectrum + 128 * w;
-        const uint16_t* rise = shortWindow(w == 0 ? prevShape : shape);
-        int32_t* __restrict a = acc + 128 * w;
-        // y[m] = u[64 + m] (m < 64), -u[191 - m] (64 <= m < 192), -u[m - 192] above;
-        // the block value is FxMulQ31(y >> 5, window << 16).
-        for (int m = 0; m < 64; ++m)
-            a[m] += wrapDouble(mulWindow(u[64 + m] >> 5, rise[m]));
-        for (int m = 64; m < 128; ++m)
-            a[m] += wrapDouble(mulWindow(wrapNeg(u[191 - m]) >> 5, rise[m]));
-        for (int m = 128; m < 192; ++m)
-            a[m] += wrapDouble(mulWindow(wrapNeg(u[191 - m]) >> 5, fall[255 - m]));
-        for (int m = 192; m < 256; ++m)
-            a[m] += wrapDouble(mulWindow(wrapNeg(u[m - 192]) >> 5, fall[255 - m]));
+// Samples [from, to) of the falling half; the window of sample `from` is wEnd[-1].
+template <WindowPart kPart>
+[[gnu::always_inline]] inline void fall(const int32_t* u, const int32_t* rev, const uint16_t* wEnd,
+                                        int from, int to, int32_t* ov) {
+    const int mid = to < 512 ? to : from > 512 ? from : 512;
+    if (from < mid) {
+        if (kFxVectorTarget)
+            fallRun<kPart, 1, true>(rev + 512 + from, wEnd, mid - from, ov + from);
+        else
+            fallRun<kPart, -1, true>(u + 511 - from, wEnd, mid - from, ov + from);
     }
-    for (int n = 0; n < 448; ++n) pcm[n * stride] = saturatePcm(overlap[n] >> 5);
-    for (int n = 448; n < 1024; ++n)
-        pcm[n * stride] = saturatePcm(wrapAdd(overlap[n], acc[n - 448]) >> 5);
-    for (int n = 0; n < 576; ++n) overlap[n] = acc[576 + n];
-    for (int n = 576; n < 1024; ++n) overlap[n] = 0;
+    if (mid < to) fallRun<kPart, 1, true>(u + mid - 512, wEnd - (mid - from), to - mid, ov + mid);
+}
+
+// pcm[n * stride] = block[n]. Two channels interleave: there each sample
+// replaces the low half of its word, leaving the other channel's half as it
+// is, so that the loop vectorises; the last sample, whose word may end past
+// the buffer, goes alone.
+[[gnu::always_inline]] inline void storeStrided(const int16_t* __restrict block, int16_t* pcm,
+                                                int32_t stride, int count) {
+    if (stride == 2) {
+        for (int n = 0; n < count - 1; ++n) {
+            uint32_t word;
+            __builtin_memcpy(&word, pcm + 2 * n, 4);
+            word = (word & 0xFFFF0000u) | static_cast<uint16_t>(block[n]);
+            __builtin_memcpy(pcm + 2 * n, &word, 4);
+        }
+        pcm[2 * (count - 1)] = block[count - 1];
+        return;
+    }
+    for (int n = 0; n < count; ++n) pcm[n * stride] = block[n];
+}
+
+// The short-block sum of samples 448 + 128 j + m for one half (64 samples)
+// of the 128: the rising part of block j (window `rw`, from entry m0) plus
+// the falling part of block j - 1 (short window `fw` read backwards from
+// entry 127 - m0). Each part is FxMulQ31(y >> 5, window << 16). In the
+// first half (m0 = 0) the rising y is ur[64 + m] and the falling y is
+// -uf[63 - m]; in the second (m0 = 64) -ur[127 - m'] and -uf[m'] (m' = m - 64).
+template <bool kSecond>
+[[gnu::always_inline]] inline int32_t shortRisePart(const int32_t* ur, const uint16_t* rw, int m) {
+    const int32_t y = kSecond ? wrapNeg(ur[127 - m]) : ur[64 + m];
+    return wrapDouble(FxMulHigh(y >> 5, static_cast<int32_t>(rw[(kSecond ? 64 : 0) + m]) << 16));
+}
+template <bool kSecond>
+[[gnu::always_inline]] inline int32_t shortFallPart(const int32_t* uf, const uint16_t* fw, int m) {
+    const int32_t y = kSecond ? wrapNeg(uf[m]) : wrapNeg(uf[63 - m]);
+    return wrapDouble(FxMulHigh(y >> 5, static_cast<int32_t>(fw[(kSecond ? 63 : 127) - m]) << 16));
+}
+
+// One 64-sample run of the short-block sum s: to PCM, (ov + s) >> 5 truncated,
+// or into the new overlap.
+template <bool kSecond, bool kRise, bool kFall, bool kToPcm>
+[[gnu::always_inline]] inline void shortRun(const int32_t* __restrict ur, const uint16_t* rw,
+                                            const int32_t* __restrict uf, const uint16_t* fw,
+                                            int32_t* __restrict ov, int16_t* __restrict dst,
+                                            int32_t stride) {
+    for (int m = 0; m < 64; ++m) {
+        int32_t s = 0;
+        if (kRise) s = shortRisePart<kSecond>(ur, rw, m);
+        if (kFall) s = wrapAdd(s, shortFallPart<kSecond>(uf, fw, m));
+        if (kToPcm)
+            dst[m * stride] = saturatePcm(wrapAdd(ov[m], s) >> 5);
+        else
+            ov[m] = s;
+    }
 }
 
 } // namespace
 
+FX_VECTOR_CLONES void overlapAddLong(int32_t prevShape, int32_t sequence, int32_t shape,
+                                     const int32_t* u, int32_t* overlap, int16_t* pcm, int32_t stride,
+                                     int32_t* scratch) {
+    // Scalar cores store with the stride as they go; vector targets write a
+    // contiguous block (straight into pcm for one channel) and spread it after.
+    const bool viaBlock = kFxVectorTarget && stride != 1;
+    int16_t* block = reinterpret_cast<int16_t*>(scratch + 1024);
+    int16_t* dst = viaBlock ? block : pcm;
+    const int32_t dstStride = kFxVectorTarget ? 1 : stride;
+    int32_t* rev = scratch;
+    if (kFxVectorTarget)
+        for (int i = 0; i < 1024; ++i) rev[i] = u[1023 - i];
+    // All of the rising half reads the old overlap before the falling half replaces it.
+    if (sequence == kLongStop) {
+        rise<kPartZero>(u, rev, overlap, nullptr, 0, 448, dst, dstStride);
+        rise<kPartTable>(u, rev, overlap, shortWindow(prevShape), 448, 576, dst, dstStride);
+        rise<kPartOne>(u, rev, overlap, nullptr, 576, 1024, dst, dstStride);
+    } else {
+        rise<kPartTable>(u, rev, overlap, longWindow(prevShape), 0, 1024, dst, dstStride);
+    }
+    if (sequence == kLongStart) {
+        fall<kPartOne>(u, rev, nullptr, 0, 448, overlap);
+        fall<kPartTable>(u, rev, shortWindow(shape) + 128, 448, 576, overlap);
+        fall<kPartZero>(u, rev, nullptr, 576, 1024, overlap);
+    } else {
+        fall<kPartTable>(u, rev, longWindow(shape) + 1024, 0, 1024, overlap);
+    }
+    if (viaBlock) storeStrided(block, pcm, stride, 1024);
+}
+
+FX_VECTOR_CLONES void overlapAddShort(int32_t prevShape, int32_t shape, const int32_t* u,
+                                      int32_t* overlap, int16_t* pcm, int32_t stride, int32_t* scratch) {
+    const bool viaBlock = kFxVectorTarget && stride != 1;
+    int16_t* block = reinterpret_cast<int16_t*>(scratch + 1024);
+    int16_t* dst = viaBlock ? block : pcm;
+    const int32_t dstStride = kFxVectorTarget ? 1 : stride;
+    // Samples 0..447 are the old overlap alone; they are read before block 4
+    // on writes the new overlap over them.
+    for (int n = 0; n < 448; ++n) dst[n * dstStride] = saturatePcm(overlap[n] >> 5);
+    const uint16_t* fw = shortWindow(shape);
+    const uint16_t* first = shortWindow(prevShape);
+    // Samples 448 + 128 j + m: rise of block j plus fall of block j - 1.
+    int16_t* d = dst + 448 * dstStride;
+    shortRun<false, true, false, true>(u, first, nullptr, fw, overlap + 448, d, dstStride);
+    shortRun<true, true, false, true>(u, first, nullptr, fw, overlap + 512, d + 64 * dstStride, dstStride);
+    for (int j = 1; j < 4; ++j) {
+        const int32_t* ur = u + 128 * j;
+        const int32_t* uf = ur - 128;
+        int16_t* dj = dst + (448 + 128 * j) * dstStride;
+        int32_t* oj = overlap + 448 + 128 * j;
+        shortRun<false, true, true, true>(ur, fw, uf, fw, oj, dj, dstStride);
+        shortRun<true, true, true, true>(ur, fw, uf, fw, oj + 64, dj + 64 * dstStride, dstStride);
+    }
+    // Block 4 crosses sample 1024: its first half ends the frame, the rest is new overlap.
+    shortRun<false, true, true, true>(u + 512, fw, u + 384, fw, overlap + 960, dst + 960 * dstStride,
+                                      dstStride);
+    shortRun<true, true, true, false>(u + 512, fw, u + 384, fw, overlap, nullptr, 0);
+    for (int j = 5; j < 8; ++j) {
+        const int32_t* ur = u + 128 * j;
+        int32_t* oj = overlap + 128 * j - 576;
+        shortRun<false, true, true, false>(ur, fw, ur - 128, fw, oj, nullptr, 0);
+        shortRun<true, true, true, false>(ur, fw, ur - 128, fw, oj + 64, nullptr, 0);
+    }
+    shortRun<false, false, true, false>(nullptr, fw, u + 896, fw, overlap + 448, nullptr, 0);
+    shortRun<true, false, true, false>(nullptr, fw, u + 896, fw, overlap + 512, nullptr, 0);
+    for (int n = 576; n < 1024; ++n) overlap[n] = 0;
+    if (viaBlock) storeStrided(block, pcm, stride, 1024);
+}
+
+void dct4Long(int32_t* data, int32_t* work) { dct4<1024>(data, work); }
+void dct4Short(int32_t* data, int32_t* work) { dct4<128>(data, work); }
+
 void synthesiseChannel(int32_t prevShape, int32_t windowSequence, int32_t shape, int32_t* spectrum,
                        int32_t* scratch, int32_t* overlap, int16_t* pcm, int32_t stride) {
-    if (windowSequence == kEightShort)
-        synthesiseShort(prevShape, shape, spectrum, scratch, overlap, pcm, stride);
-    else
-        synthesiseLong(prevShape, windowSequence, shape, spectrum, scratch, overlap, pcm, stride);
+    // The transform's work area is free again for the windowing afterwards.
+    if (windowSequence == kEightShort) {
+        for (int w = 0; w < 8; ++w) dct4<128>(spectrum + 128 * w, scratch);
+        overlapAddShort(prevShape, shape, spectrum, overlap, pcm, stride, scratch);
+    } else {
+        dct4<1024>(spectrum, scratch);
+        overlapAddLong(prevShape, windowSequence, shape, spectrum, overlap, pcm, stride, scratch);
+    }
 }
 
 void forwardMdct(const int32_t* input, int32_t* output, int32_t* fftScratch) {
