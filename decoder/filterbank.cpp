@@ -43,31 +43,90 @@ inline int32_t mulSqrtHalf(int64_t x) {
     return wrapDouble(static_cast<int32_t>((x * kFftCos[64]) >> 32));
 }
 
-// In-place forward FFT of M points (re / im split), input in bit-reversed
-// order, radix 2, decimation in time, no scaling.
+// A twiddle of a general FFT stage: cos and sin of pi j / h from the quarter-wave table.
+struct Twiddle {
+    int32_t c, s;
+};
+
+// Radix-2 butterflies of span h (8 <= h, 2h <= M), in place: angle pi j / h
+// from the quarter-wave table; the second quarter of each span uses the same
+// angle times -j.
 template <int M>
-FX_VECTOR_CLONES void fft(int32_t* __restrict re, int32_t* __restrict im) {
-    for (int i = 0; i < M; i += 2) {
-        const int32_t ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
-        re[i] = wrapAdd(ar, br);
-        im[i] = wrapAdd(ai, bi);
-        re[i + 1] = wrapSub(ar, br);
-        im[i + 1] = wrapSub(ai, bi);
+[[gnu::always_inline]] inline void fftStage(int32_t* __restrict re, int32_t* __restrict im, int h) {
+    const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
+    const int quarter = h / 2;
+    int32_t tc[128], ts[128];
+    for (int j = 0; j < quarter; ++j) {
+        tc[j] = kFftCos[j * step];
+        ts[j] = kFftCos[128 - j * step];
     }
-    // Span 4: the odd butterfly multiplies by -j, a swap.
-    for (int g = 0; g < M; g += 4) {
-        int32_t ar = re[g], ai = im[g], br = re[g + 2], bi = im[g + 2];
-        re[g] = wrapAdd(ar, br);
-        im[g] = wrapAdd(ai, bi);
-        re[g + 2] = wrapSub(ar, br);
-        im[g + 2] = wrapSub(ai, bi);
-        ar = re[g + 1], ai = im[g + 1], br = re[g + 3], bi = im[g + 3];
-        re[g + 1] = wrapAdd(ar, bi);
-        im[g + 1] = wrapSub(ai, br);
-        re[g + 3] = wrapSub(ar, bi);
-        im[g + 3] = wrapAdd(ai, br);
+    for (int g = 0; g < M; g += 2 * h) {
+        int32_t* __restrict ar = re + g;
+        int32_t* __restrict ai = im + g;
+        int32_t* __restrict br = re + g + h;
+        int32_t* __restrict bi = im + g + h;
+        for (int j = 0; j < quarter; ++j) {
+            int32_t tr, ti;
+            rotate(br[j], bi[j], tc[j], ts[j], tr, ti);
+            const int32_t xr = ar[j], xi = ai[j];
+            ar[j] = wrapAdd(xr, tr);
+            ai[j] = wrapAdd(xi, ti);
+            br[j] = wrapSub(xr, tr);
+            bi[j] = wrapSub(xi, ti);
+        }
+        for (int j = 0; j < quarter; ++j) {
+            int32_t tr, ti;
+            rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], tr, ti);
+            // times -j: (tr + j ti)(-j) = ti - j tr
+            const int32_t xr = ar[quarter + j], xi = ai[quarter + j];
+            ar[quarter + j] = wrapAdd(xr, ti);
+            ai[quarter + j] = wrapSub(xi, tr);
+            br[quarter + j] = wrapSub(xr, ti);
+            bi[quarter + j] = wrapAdd(xi, tr);
+        }
     }
-    // Span 8: twiddles 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2.
+}
+
+// Unscaled DCT-IV of N values in place:
+// u[n] = sum X[k] cos(pi/N (n + 1/2)(k + 1/2)). `work` holds N words.
+// Pre-twiddle of the folded pairs (X[2k], X[N-1-2k]) into bit-reversed order,
+// an N/2-point radix-2 decimation-in-time FFT without scaling, post-twiddle.
+// The first two FFT stages run inside the pre-twiddle and the last one inside
+// the post-twiddle, each value going through the same operations as in
+// separate passes.
+template <int N>
+FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
+    constexpr int M = N / 2, Q = M / 4;
+    const int32_t* cosTab = N == 1024 ? kTwiddleCos1024 : kTwiddleCos128;
+    const int32_t* sinTab = N == 1024 ? kTwiddleSin1024 : kTwiddleSin128;
+    int32_t* __restrict re = work;
+    int32_t* __restrict im = work + M;
+
+    // Pairs k, k + M/2, k + M/4 and k + 3M/4 land at the bit-reversed
+    // positions r, r + 1, r + 2, r + 3 (r a multiple of 4): one radix-4
+    // group of the first two stages, span 1 then span 2 (-j as a swap).
+    for (int k = 0; k < Q; ++k) {
+        const int r = N == 1024 ? kBitReverse[k] << 1 : kBitReverse[k << 2];
+        int32_t ar, ai, br, bi, cr, ci, dr, di;
+        rotate(data[2 * k], data[N - 1 - 2 * k], cosTab[k], sinTab[k], ar, ai);
+        rotate(data[2 * (k + 2 * Q)], data[N - 1 - 2 * (k + 2 * Q)], cosTab[k + 2 * Q], sinTab[k + 2 * Q], br, bi);
+        rotate(data[2 * (k + Q)], data[N - 1 - 2 * (k + Q)], cosTab[k + Q], sinTab[k + Q], cr, ci);
+        rotate(data[2 * (k + 3 * Q)], data[N - 1 - 2 * (k + 3 * Q)], cosTab[k + 3 * Q], sinTab[k + 3 * Q], dr, di);
+        const int32_t s0r = wrapAdd(ar, br), s0i = wrapAdd(ai, bi);
+        const int32_t s1r = wrapSub(ar, br), s1i = wrapSub(ai, bi);
+        const int32_t s2r = wrapAdd(cr, dr), s2i = wrapAdd(ci, di);
+        const int32_t s3r = wrapSub(cr, dr), s3i = wrapSub(ci, di);
+        re[r] = wrapAdd(s0r, s2r);
+        im[r] = wrapAdd(s0i, s2i);
+        re[r + 2] = wrapSub(s0r, s2r);
+        im[r + 2] = wrapSub(s0i, s2i);
+        re[r + 1] = wrapAdd(s1r, s3i);
+        im[r + 1] = wrapSub(s1i, s3r);
+        re[r + 3] = wrapSub(s1r, s3i);
+        im[r + 3] = wrapAdd(s1i, s3r);
+    }
+
+    // Span 4: twiddles 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2.
     for (int g = 0; g < M; g += 8) {
         for (int j = 0; j < 4; ++j) {
             const int32_t br = re[g + 4 + j], bi = im[g + 4 + j];
@@ -91,63 +150,40 @@ FX_VECTOR_CLONES void fft(int32_t* __restrict re, int32_t* __restrict im) {
             im[g + 4 + j] = wrapSub(ai, ti);
         }
     }
-    // General stages: twiddle angle pi j / h from the quarter-wave table; the
-    // second quarter of each span uses the same angle times -j.
-    for (int h = 8; h < M; h <<= 1) {
-        const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
-        const int quarter = h / 2;
-        int32_t tc[128], ts[128];
-        for (int j = 0; j < quarter; ++j) {
-            tc[j] = kFftCos[j * step];
-            ts[j] = kFftCos[128 - j * step];
+    for (int h = 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
+    if (kFxVectorTarget) {
+        // The last stage vectorises on its own; the post-twiddle's stores do not.
+        fftStage<M>(re, im, M / 2);
+        for (int p = 0; p < M; ++p) {
+            int32_t r, i;
+            rotate(re[p], im[p], cosTab[p], sinTab[p], r, i);
+            data[2 * p] = r;
+            data[N - 1 - 2 * p] = wrapNeg(i);
         }
-        for (int g = 0; g < M; g += 2 * h) {
-            int32_t* __restrict ar = re + g;
-            int32_t* __restrict ai = im + g;
-            int32_t* __restrict br = re + g + h;
-            int32_t* __restrict bi = im + g + h;
-            for (int j = 0; j < quarter; ++j) {
-                int32_t tr, ti;
-                rotate(br[j], bi[j], tc[j], ts[j], tr, ti);
-                const int32_t xr = ar[j], xi = ai[j];
-                ar[j] = wrapAdd(xr, tr);
-                ai[j] = wrapAdd(xi, ti);
-                br[j] = wrapSub(xr, tr);
-                bi[j] = wrapSub(xi, ti);
-            }
-            for (int j = 0; j < quarter; ++j) {
-                int32_t tr, ti;
-                rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], tr, ti);
-                // times -j: (tr + j ti)(-j) = ti - j tr
-                const int32_t xr = ar[quarter + j], xi = ai[quarter + j];
-                ar[quarter + j] = wrapAdd(xr, ti);
-                ai[quarter + j] = wrapSub(xi, tr);
-                br[quarter + j] = wrapSub(xr, ti);
-                bi[quarter + j] = wrapAdd(xi, tr);
-            }
-        }
+        return;
     }
-}
 
-// Unscaled DCT-IV of N values in place:
-// u[n] = sum X[k] cos(pi/N (n + 1/2)(k + 1/2)). `work` holds N words.
-template <int N>
-FX_VECTOR_CLONES void dct4(int32_t* data, int32_t* work) {
-    constexpr int M = N / 2;
-    const int32_t* cosTab = N == 1024 ? kTwiddleCos1024 : kTwiddleCos128;
-    const int32_t* sinTab = N == 1024 ? kTwiddleSin1024 : kTwiddleSin128;
-    int32_t* re = work;
-    int32_t* im = work + M;
-    for (int k = 0; k < M; ++k) {
-        const int r = N == 1024 ? (kBitReverse[k & 0xFF] << 1) | (k >> 8) : kBitReverse[k << 2];
-        rotate(data[2 * k], data[N - 1 - 2 * k], cosTab[k], sinTab[k], re[r], im[r]);
-    }
-    fft<M>(re, im);
-    for (int p = 0; p < M; ++p) {
+    // Last stage (span M/2, one group) and the post-twiddle of its four
+    // outputs p = j, j + M/2 (angle pi j / (M/2)) and p = j + M/4, j + 3M/4
+    // (the same angle times -j).
+    constexpr int H = M / 2, kStep = 512 / M;
+    auto post = [&](int p, int32_t xr, int32_t xi) {
         int32_t r, i;
-        rotate(re[p], im[p], cosTab[p], sinTab[p], r, i);
+        rotate(xr, xi, cosTab[p], sinTab[p], r, i);
         data[2 * p] = r;
         data[N - 1 - 2 * p] = wrapNeg(i);
+    };
+    for (int j = 0; j < Q; ++j) {
+        const int32_t tc = kFftCos[j * kStep], ts = kFftCos[128 - j * kStep];
+        int32_t tr, ti;
+        rotate(re[H + j], im[H + j], tc, ts, tr, ti);
+        const int32_t xr = re[j], xi = im[j];
+        post(j, wrapAdd(xr, tr), wrapAdd(xi, ti));
+        post(H + j, wrapSub(xr, tr), wrapSub(xi, ti));
+        rotate(re[H + Q + j], im[H + Q + j], tc, ts, tr, ti);
+        const int32_t yr = re[Q + j], yi = im[Q + j];
+        post(Q + j, wrapAdd(yr, ti), wrapSub(yi, tr));
+        post(H + Q + j, wrapSub(yr, ti), wrapAdd(yi, tr));
     }
 }
 
