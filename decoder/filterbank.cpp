@@ -102,16 +102,40 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
     int32_t* __restrict re = work;
     int32_t* __restrict im = work + M;
 
+    if (kFxVectorTarget) {
+        // The pre-twiddle on its own first, as contiguous runs that
+        // vectorise: the pairs' first values and (reversed) second values are
+        // gathered, rotated into data (real parts, then imaginary parts), and
+        // the scattered stores below only move values.
+        for (int t = 0; t < M; ++t) {
+            re[t] = data[2 * t];
+            im[t] = data[2 * t + 1]; // the second value of pair M-1-t
+        }
+        int32_t* __restrict xr = data;
+        int32_t* __restrict xi = data + M;
+        for (int k = 0; k < M; ++k) xi[k] = im[M - 1 - k];
+        for (int k = 0; k < M; ++k) rotate(re[k], xi[k], cosTab[k], sinTab[k], xr[k], xi[k]);
+    }
+    // Pair k rotated: done above on a vector target, here on a scalar core.
+    auto pre = [&](int k, int32_t& xr, int32_t& xi) {
+        if (kFxVectorTarget) {
+            xr = data[k];
+            xi = data[M + k];
+        } else {
+            rotate(data[2 * k], data[N - 1 - 2 * k], cosTab[k], sinTab[k], xr, xi);
+        }
+    };
+
     // Pairs k, k + M/2, k + M/4 and k + 3M/4 land at the bit-reversed
     // positions r, r + 1, r + 2, r + 3 (r a multiple of 4): one radix-4
     // group of the first two stages, span 1 then span 2 (-j as a swap).
     for (int k = 0; k < Q; ++k) {
         const int r = N == 1024 ? kBitReverse[k] << 1 : kBitReverse[k << 2];
         int32_t ar, ai, br, bi, cr, ci, dr, di;
-        rotate(data[2 * k], data[N - 1 - 2 * k], cosTab[k], sinTab[k], ar, ai);
-        rotate(data[2 * (k + 2 * Q)], data[N - 1 - 2 * (k + 2 * Q)], cosTab[k + 2 * Q], sinTab[k + 2 * Q], br, bi);
-        rotate(data[2 * (k + Q)], data[N - 1 - 2 * (k + Q)], cosTab[k + Q], sinTab[k + Q], cr, ci);
-        rotate(data[2 * (k + 3 * Q)], data[N - 1 - 2 * (k + 3 * Q)], cosTab[k + 3 * Q], sinTab[k + 3 * Q], dr, di);
+        pre(k, ar, ai);
+        pre(k + 2 * Q, br, bi);
+        pre(k + Q, cr, ci);
+        pre(k + 3 * Q, dr, di);
         const int32_t s0r = wrapAdd(ar, br), s0i = wrapAdd(ai, bi);
         const int32_t s1r = wrapSub(ar, br), s1i = wrapSub(ai, bi);
         const int32_t s2r = wrapAdd(cr, dr), s2i = wrapAdd(ci, di);
@@ -152,13 +176,18 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
     }
     for (int h = 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
     if (kFxVectorTarget) {
-        // The last stage vectorises on its own; the post-twiddle's stores do not.
+        // The last stage vectorises on its own, and so does the post-twiddle
+        // in place with the interleaving stores after it.
         fftStage<M>(re, im, M / 2);
         for (int p = 0; p < M; ++p) {
             int32_t r, i;
             rotate(re[p], im[p], cosTab[p], sinTab[p], r, i);
-            data[2 * p] = r;
-            data[N - 1 - 2 * p] = wrapNeg(i);
+            re[p] = r;
+            im[p] = wrapNeg(i);
+        }
+        for (int p = 0; p < M; ++p) {
+            data[2 * p] = re[p];
+            data[N - 1 - 2 * p] = im[p];
         }
         return;
     }
