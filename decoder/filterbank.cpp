@@ -370,28 +370,33 @@ template <WindowPart kPart>
 // entry 127 - m0). Each part is FxMulQ31(y >> 5, window << 16). In the
 // first half (m0 = 0) the rising y is ur[64 + m] and the falling y is
 // -uf[63 - m]; in the second (m0 = 64) -ur[127 - m'] and -uf[m'] (m' = m - 64).
+// On a vector target vr / vf view the blocks reversed, vr[i] = ur[127 - i],
+// so that every run reads forwards.
 template <bool kSecond>
-[[gnu::always_inline]] inline int32_t shortRisePart(const int32_t* ur, const uint16_t* rw, int m) {
-    const int32_t y = kSecond ? wrapNeg(ur[127 - m]) : ur[64 + m];
+[[gnu::always_inline]] inline int32_t shortRisePart(const int32_t* ur, const int32_t* vr,
+                                                    const uint16_t* rw, int m) {
+    const int32_t y = !kSecond ? ur[64 + m] : wrapNeg(kFxVectorTarget ? vr[m] : ur[127 - m]);
     return wrapDouble(FxMulHigh(y >> 5, static_cast<int32_t>(rw[(kSecond ? 64 : 0) + m]) << 16));
 }
 template <bool kSecond>
-[[gnu::always_inline]] inline int32_t shortFallPart(const int32_t* uf, const uint16_t* fw, int m) {
-    const int32_t y = kSecond ? wrapNeg(uf[m]) : wrapNeg(uf[63 - m]);
+[[gnu::always_inline]] inline int32_t shortFallPart(const int32_t* uf, const int32_t* vf,
+                                                    const uint16_t* fw, int m) {
+    const int32_t y = kSecond ? wrapNeg(uf[m]) : wrapNeg(kFxVectorTarget ? vf[64 + m] : uf[63 - m]);
     return wrapDouble(FxMulHigh(y >> 5, static_cast<int32_t>(fw[(kSecond ? 63 : 127) - m]) << 16));
 }
 
 // One 64-sample run of the short-block sum s: to PCM, (ov + s) >> 5 truncated,
 // or into the new overlap.
 template <bool kSecond, bool kRise, bool kFall, bool kToPcm>
-[[gnu::always_inline]] inline void shortRun(const int32_t* __restrict ur, const uint16_t* rw,
-                                            const int32_t* __restrict uf, const uint16_t* fw,
+[[gnu::always_inline]] inline void shortRun(const int32_t* __restrict ur, const int32_t* __restrict vr,
+                                            const uint16_t* rw, const int32_t* __restrict uf,
+                                            const int32_t* __restrict vf, const uint16_t* fw,
                                             int32_t* __restrict ov, int16_t* __restrict dst,
                                             int32_t stride) {
     for (int m = 0; m < 64; ++m) {
         int32_t s = 0;
-        if (kRise) s = shortRisePart<kSecond>(ur, rw, m);
-        if (kFall) s = wrapAdd(s, shortFallPart<kSecond>(uf, fw, m));
+        if (kRise) s = shortRisePart<kSecond>(ur, vr, rw, m);
+        if (kFall) s = wrapAdd(s, shortFallPart<kSecond>(uf, vf, fw, m));
         if (kToPcm)
             dst[m * stride] = saturatePcm(wrapAdd(ov[m], s) >> 5);
         else
@@ -442,30 +447,35 @@ FX_VECTOR_CLONES void overlapAddShort(int32_t prevShape, int32_t shape, const in
     for (int n = 0; n < 448; ++n) dst[n * dstStride] = saturatePcm(overlap[n] >> 5);
     const uint16_t* fw = shortWindow(shape);
     const uint16_t* first = shortWindow(prevShape);
+    // Block b and, on a vector target, its reversed view.
+    int32_t* rev = scratch;
+    if (kFxVectorTarget)
+        for (int i = 0; i < 1024; ++i) rev[i] = u[1023 - i];
+    auto ub = [&](int b) { return u + 128 * b; };
+    auto vb = [&](int b) -> const int32_t* { return kFxVectorTarget ? rev + 896 - 128 * b : nullptr; };
     // Samples 448 + 128 j + m: rise of block j plus fall of block j - 1.
     int16_t* d = dst + 448 * dstStride;
-    shortRun<false, true, false, true>(u, first, nullptr, fw, overlap + 448, d, dstStride);
-    shortRun<true, true, false, true>(u, first, nullptr, fw, overlap + 512, d + 64 * dstStride, dstStride);
+    shortRun<false, true, false, true>(ub(0), vb(0), first, nullptr, nullptr, fw, overlap + 448, d, dstStride);
+    shortRun<true, true, false, true>(ub(0), vb(0), first, nullptr, nullptr, fw, overlap + 512,
+                                      d + 64 * dstStride, dstStride);
     for (int j = 1; j < 4; ++j) {
-        const int32_t* ur = u + 128 * j;
-        const int32_t* uf = ur - 128;
         int16_t* dj = dst + (448 + 128 * j) * dstStride;
         int32_t* oj = overlap + 448 + 128 * j;
-        shortRun<false, true, true, true>(ur, fw, uf, fw, oj, dj, dstStride);
-        shortRun<true, true, true, true>(ur, fw, uf, fw, oj + 64, dj + 64 * dstStride, dstStride);
+        shortRun<false, true, true, true>(ub(j), vb(j), fw, ub(j - 1), vb(j - 1), fw, oj, dj, dstStride);
+        shortRun<true, true, true, true>(ub(j), vb(j), fw, ub(j - 1), vb(j - 1), fw, oj + 64,
+                                         dj + 64 * dstStride, dstStride);
     }
     // Block 4 crosses sample 1024: its first half ends the frame, the rest is new overlap.
-    shortRun<false, true, true, true>(u + 512, fw, u + 384, fw, overlap + 960, dst + 960 * dstStride,
-                                      dstStride);
-    shortRun<true, true, true, false>(u + 512, fw, u + 384, fw, overlap, nullptr, 0);
+    shortRun<false, true, true, true>(ub(4), vb(4), fw, ub(3), vb(3), fw, overlap + 960,
+                                      dst + 960 * dstStride, dstStride);
+    shortRun<true, true, true, false>(ub(4), vb(4), fw, ub(3), vb(3), fw, overlap, nullptr, 0);
     for (int j = 5; j < 8; ++j) {
-        const int32_t* ur = u + 128 * j;
         int32_t* oj = overlap + 128 * j - 576;
-        shortRun<false, true, true, false>(ur, fw, ur - 128, fw, oj, nullptr, 0);
-        shortRun<true, true, true, false>(ur, fw, ur - 128, fw, oj + 64, nullptr, 0);
+        shortRun<false, true, true, false>(ub(j), vb(j), fw, ub(j - 1), vb(j - 1), fw, oj, nullptr, 0);
+        shortRun<true, true, true, false>(ub(j), vb(j), fw, ub(j - 1), vb(j - 1), fw, oj + 64, nullptr, 0);
     }
-    shortRun<false, false, true, false>(nullptr, fw, u + 896, fw, overlap + 448, nullptr, 0);
-    shortRun<true, false, true, false>(nullptr, fw, u + 896, fw, overlap + 512, nullptr, 0);
+    shortRun<false, false, true, false>(nullptr, nullptr, fw, ub(7), vb(7), fw, overlap + 448, nullptr, 0);
+    shortRun<true, false, true, false>(nullptr, nullptr, fw, ub(7), vb(7), fw, overlap + 512, nullptr, 0);
     for (int n = 576; n < 1024; ++n) overlap[n] = 0;
     if (viaBlock) storeStrided(block, pcm, stride, 1024);
 }
