@@ -271,18 +271,28 @@ template <WindowPart kPart, int kDir, bool kNeg>
         }
         return;
     }
-    for (int i = 0; i < count; i += 2) {
-        int32_t a = ov[i], b = ov[i + 1];
+    // Walking pointers keep the loop within a scalar core's registers.
+    const int32_t* y = y0;
+    const int32_t* o = ov;
+    const int32_t* const oEnd = ov + count;
+    int16_t* d = dst;
+    while (o != oEnd) {
+        int32_t a = o[0], b = o[1];
         if (kPart == kPartTable) {
-            const uint32_t pair = loadPair(w + i);
-            a += mulLowEntry(yAt<kDir, kNeg>(y0, i) >> 7, pair);
-            b += mulHighEntry(yAt<kDir, kNeg>(y0, i + 1) >> 7, pair);
+            const uint32_t pair = loadPair(w);
+            w += 2;
+            a += mulLowEntry(yAt<kDir, kNeg>(y, 0) >> 7, pair);
+            b += mulHighEntry(yAt<kDir, kNeg>(y, 1) >> 7, pair);
         } else if (kPart == kPartOne) {
-            a += yAt<kDir, kNeg>(y0, i) >> 8;
-            b += yAt<kDir, kNeg>(y0, i + 1) >> 8;
+            a += yAt<kDir, kNeg>(y, 0) >> 8;
+            b += yAt<kDir, kNeg>(y, 1) >> 8;
         }
-        dst[i * stride] = longPcm(a);
-        dst[(i + 1) * stride] = longPcm(b);
+        y += 2 * kDir;
+        o += 2;
+        d[0] = longPcm(a);
+        d += stride;
+        d[0] = longPcm(b);
+        d += stride;
     }
 }
 
