@@ -150,29 +150,23 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
         im[r + 3] = wrapAdd(s1i, s3r);
     }
 
-    // Span 4: twiddles 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2.
+    // Span 4: twiddles 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2, written out.
     for (int g = 0; g < M; g += 8) {
-        for (int j = 0; j < 4; ++j) {
-            const int32_t br = re[g + 4 + j], bi = im[g + 4 + j];
-            int32_t tr, ti;
-            switch (j) {
-            case 0: tr = br; ti = bi; break;
-            case 1:
-                tr = mulSqrtHalf(static_cast<int64_t>(br) + bi);
-                ti = mulSqrtHalf(static_cast<int64_t>(bi) - br);
-                break;
-            case 2: tr = bi; ti = wrapNeg(br); break;
-            default:
-                tr = mulSqrtHalf(static_cast<int64_t>(bi) - br);
-                ti = mulSqrtHalf(-static_cast<int64_t>(bi) - br);
-                break;
-            }
-            const int32_t ar = re[g + j], ai = im[g + j];
-            re[g + j] = wrapAdd(ar, tr);
-            im[g + j] = wrapAdd(ai, ti);
-            re[g + 4 + j] = wrapSub(ar, tr);
-            im[g + 4 + j] = wrapSub(ai, ti);
-        }
+        int32_t* __restrict gr = re + g;
+        int32_t* __restrict gi = im + g;
+        auto butterfly = [&](int j, int32_t tr, int32_t ti) {
+            const int32_t ar = gr[j], ai = gi[j];
+            gr[j] = wrapAdd(ar, tr);
+            gi[j] = wrapAdd(ai, ti);
+            gr[4 + j] = wrapSub(ar, tr);
+            gi[4 + j] = wrapSub(ai, ti);
+        };
+        butterfly(0, gr[4], gi[4]);
+        const int32_t b1r = gr[5], b1i = gi[5];
+        butterfly(1, mulSqrtHalf(static_cast<int64_t>(b1r) + b1i), mulSqrtHalf(static_cast<int64_t>(b1i) - b1r));
+        butterfly(2, gi[6], wrapNeg(gr[6]));
+        const int32_t b3r = gr[7], b3i = gi[7];
+        butterfly(3, mulSqrtHalf(static_cast<int64_t>(b3i) - b3r), mulSqrtHalf(-static_cast<int64_t>(b3i) - b3r));
     }
     for (int h = 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
     if (kFxVectorTarget) {
