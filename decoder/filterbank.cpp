@@ -115,6 +115,32 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
         int32_t* __restrict xi = data + M;
         for (int k = 0; k < M; ++k) xi[k] = im[M - 1 - k];
         for (int k = 0; k < M; ++k) rotate(re[k], xi[k], cosTab[k], sinTab[k], xr[k], xi[k]);
+        // The radix-4 groups of the first two stages in place (group k in
+        // slots k, k + M/4, k + M/2, k + 3M/4, outputs in the order of their
+        // bit-reversed places r .. r + 3), then only the moves are scattered.
+        for (int k = 0; k < Q; ++k) {
+            const int32_t ar = xr[k], ai = xi[k], br = xr[k + 2 * Q], bi = xi[k + 2 * Q];
+            const int32_t cr = xr[k + Q], ci = xi[k + Q], dr = xr[k + 3 * Q], di = xi[k + 3 * Q];
+            const int32_t s0r = wrapAdd(ar, br), s0i = wrapAdd(ai, bi);
+            const int32_t s1r = wrapSub(ar, br), s1i = wrapSub(ai, bi);
+            const int32_t s2r = wrapAdd(cr, dr), s2i = wrapAdd(ci, di);
+            const int32_t s3r = wrapSub(cr, dr), s3i = wrapSub(ci, di);
+            xr[k] = wrapAdd(s0r, s2r);
+            xi[k] = wrapAdd(s0i, s2i);
+            xr[k + Q] = wrapAdd(s1r, s3i);
+            xi[k + Q] = wrapSub(s1i, s3r);
+            xr[k + 2 * Q] = wrapSub(s0r, s2r);
+            xi[k + 2 * Q] = wrapSub(s0i, s2i);
+            xr[k + 3 * Q] = wrapSub(s1r, s3i);
+            xi[k + 3 * Q] = wrapAdd(s1i, s3r);
+        }
+        for (int k = 0; k < Q; ++k) {
+            const int r = N == 1024 ? kBitReverse[k] << 1 : kBitReverse[k << 2];
+            for (int m = 0; m < 4; ++m) {
+                re[r + m] = xr[k + m * Q];
+                im[r + m] = xi[k + m * Q];
+            }
+        }
     }
     // Pair k rotated: done above on a vector target, here on a scalar core.
     auto pre = [&](int k, int32_t& xr, int32_t& xi) {
@@ -129,7 +155,7 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
     // Pairs k, k + M/2, k + M/4 and k + 3M/4 land at the bit-reversed
     // positions r, r + 1, r + 2, r + 3 (r a multiple of 4): one radix-4
     // group of the first two stages, span 1 then span 2 (-j as a swap).
-    for (int k = 0; k < Q; ++k) {
+    for (int k = 0; k < (kFxVectorTarget ? 0 : Q); ++k) {
         const int r = N == 1024 ? kBitReverse[k] << 1 : kBitReverse[k << 2];
         int32_t ar, ai, br, bi, cr, ci, dr, di;
         pre(k, ar, ai);
