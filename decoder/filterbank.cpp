@@ -22,9 +22,7 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
 }
 inline int32_t wrapNeg(int32_t a) { return wrapSub(0, a); }
 inline int32_t wrapDouble(int32_t a) { return static_cast<int32_t>(static_cast<uint32_t>(a) << 1); }
-inline int32_t mulHigh(int32_t a, int32_t b) {
-    return static_cast<int32_t>((static_cast<int64_t>(a) * b) >> 32);
-}
+inline int32_t mulHigh(int32_t a, int32_t b) { return FxMulHigh(a, b); }
 
 // (b + je) e^(-j theta), c = cos theta and s = sin theta both >= 0 in Q31.
 // Three high-word products, as the conjugate of (b - je)(c + js); c - s
