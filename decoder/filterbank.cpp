@@ -278,7 +278,7 @@ template <WindowPart kPart, int kDir, bool kNeg>
                                            const uint16_t* w, int count, int16_t* __restrict dst,
                                            int32_t stride) {
     if (kFxVectorTarget) {
-        // One sample per step: the vectoriser takes reversed runs only this way.
+        // One sample per step: window entries widen straight into vector lanes.
         for (int i = 0; i < count; ++i) {
             int32_t a = ov[i];
             if (kPart == kPartTable)
