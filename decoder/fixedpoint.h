@@ -32,6 +32,12 @@ inline int32_t FxMulQ31(int32_t a, int32_t b) {
     return fx_detail::wrap(static_cast<uint32_t>(p >> 32) << 1);
 }
 
+// High word of a * b (no doubling). Taken with a logical shift, which gives
+// the same word and vectorises without an emulated 64-bit arithmetic shift.
+inline int32_t FxMulHigh(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint64_t>(static_cast<int64_t>(a) * b) >> 32);
+}
+
 // Bits 31..62 of the 64-bit product.
 inline int32_t FxMulQ31Exact(int32_t a, int32_t b) {
     const int64_t p = static_cast<int64_t>(a) * b;
@@ -249,4 +255,13 @@ inline constexpr bool kFxVectorUnits = true;
 // Where kernels have a choice, scalar cores take the variant with fewer
 // instructions per line over the one that vectorises.
 inline constexpr bool kFxVectorUnits = false;
+#endif
+
+// Whether the target has vector units worth writing loops for: there a
+// strided output goes through a contiguous block (which vectorises) and a
+// copy; a scalar core stores with the stride directly.
+#if defined(__x86_64__)
+inline constexpr bool kFxVectorTarget = true;
+#else
+inline constexpr bool kFxVectorTarget = false;
 #endif

@@ -22,11 +22,11 @@ extern const int32_t kTnsCoef3[8];
 extern const int32_t kTnsCoef4[16];
 // LTP gains in Q30.
 extern const int32_t kLtpCoef[8];
-// Rising window halves in Q15.
-extern const uint16_t kSineLong[1024];
-extern const uint16_t kKbdLong[1024];
-extern const uint16_t kSineShort[128];
-extern const uint16_t kKbdShort[128];
+// Rising window halves in Q15; word-aligned so that two entries load as one word.
+alignas(4) extern const uint16_t kSineLong[1024];
+alignas(4) extern const uint16_t kKbdLong[1024];
+alignas(4) extern const uint16_t kSineShort[128];
+alignas(4) extern const uint16_t kKbdShort[128];
 // Q31 cos / sin of pi (i + 1/8) / N for the N-line transforms.
 extern const int32_t kTwiddleCos1024[512];
 extern const int32_t kTwiddleSin1024[512];

@@ -48,8 +48,8 @@ def q15(values):
     return [min(32767, round(v * 32768)) for v in values]
 
 
-def emit(name, ctype, values, per_line=8):
-    lines = [f"extern const {ctype} {name}[{len(values)}] = {{"]
+def emit(name, ctype, values, per_line=8, align=""):
+    lines = [f"{align}extern const {ctype} {name}[{len(values)}] = {{"]
     for i in range(0, len(values), per_line):
         lines.append("    " + ", ".join(str(v) for v in values[i:i + per_line]) + ",")
     lines.append("};")
@@ -101,10 +101,10 @@ def main():
     ltp = [0.570829, 0.696616, 0.813004, 0.911304, 0.984900, 1.067894, 1.194601, 1.369533]
     out.append(emit("kLtpCoef", "int32_t", [round(v * 2**30) for v in ltp]))
 
-    out.append(emit("kSineLong", "uint16_t", q15([math.sin(math.pi * (n + 0.5) / 2048) for n in range(1024)]), 16))
-    out.append(emit("kKbdLong", "uint16_t", q15(kbd_rising(1024, 4)), 16))
-    out.append(emit("kSineShort", "uint16_t", q15([math.sin(math.pi * (n + 0.5) / 256) for n in range(128)]), 16))
-    out.append(emit("kKbdShort", "uint16_t", q15(kbd_rising(128, 6)), 16))
+    out.append(emit("kSineLong", "uint16_t", q15([math.sin(math.pi * (n + 0.5) / 2048) for n in range(1024)]), 16, "alignas(4) "))
+    out.append(emit("kKbdLong", "uint16_t", q15(kbd_rising(1024, 4)), 16, "alignas(4) "))
+    out.append(emit("kSineShort", "uint16_t", q15([math.sin(math.pi * (n + 0.5) / 256) for n in range(128)]), 16, "alignas(4) "))
+    out.append(emit("kKbdShort", "uint16_t", q15(kbd_rising(128, 6)), 16, "alignas(4) "))
 
     for n, name in ((1024, "1024"), (128, "128")):
         ang = [math.pi * (i + 0.125) / n for i in range(n // 2)]

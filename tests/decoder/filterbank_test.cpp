@@ -236,4 +236,242 @@ TEST(ForwardMdct, MatchesDirectFormula) {
     EXPECT_LT(worst, 1e-4 * peak) << "peak " << peak;
 }
 
+
+// Plain reference versions of the filterbank's kernels: one radix-2 stage
+// loop with the twiddle of each butterfly spelled out, windows built as
+// arrays, 64-bit window products. The fast kernels must match them bit for bit.
+namespace ref {
+
+int32_t wrapAdd(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+int32_t wrapSub(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+int32_t wrapNeg(int32_t a) { return wrapSub(0, a); }
+int32_t wrapDouble(int32_t a) { return static_cast<int32_t>(static_cast<uint32_t>(a) << 1); }
+int32_t mulHigh(int32_t a, int32_t b) { return static_cast<int32_t>((static_cast<int64_t>(a) * b) >> 32); }
+
+// (b + je) e^(-j theta) with three high-word products.
+void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t& re, int32_t& im) {
+    const int32_t en = wrapNeg(e);
+    const int32_t hi = mulHigh(b, c);
+    const int32_t t = mulHigh(en, s);
+    const int32_t x = mulHigh(wrapSub(en, b), c - s);
+    re = wrapDouble(wrapSub(hi, t));
+    im = wrapNeg(wrapDouble(wrapAdd(wrapAdd(hi, t), x)));
+}
+
+int32_t mulSqrtHalf(int64_t x) { return wrapDouble(static_cast<int32_t>((x * kFftCos[64]) >> 32)); }
+
+// The twiddled odd input of butterfly j of a stage with span h.
+void twiddle(int h, int j, int32_t br, int32_t bi, int32_t& tr, int32_t& ti) {
+    // Spans 1, 2 and 4 take their exact twiddles 1, -j and the sqrt(1/2)
+    // products; wider spans rotate even at angle 0 (cos 0 is just below 1).
+    if (h == 1 || (h <= 4 && j == 0)) {
+        tr = br, ti = bi;
+    } else if (h <= 4 && 2 * j == h) { // -j
+        tr = bi, ti = wrapNeg(br);
+    } else if (h == 4 && j == 1) {
+        tr = mulSqrtHalf(static_cast<int64_t>(br) + bi);
+        ti = mulSqrtHalf(static_cast<int64_t>(bi) - br);
+    } else if (h == 4) {
+        tr = mulSqrtHalf(static_cast<int64_t>(bi) - br);
+        ti = mulSqrtHalf(-static_cast<int64_t>(bi) - br);
+    } else {
+        const int q = j % (h / 2), step = 256 / h;
+        int32_t r, i;
+        rotate(br, bi, kFftCos[q * step], kFftCos[128 - q * step], r, i);
+        if (j < h / 2)
+            tr = r, ti = i;
+        else
+            tr = i, ti = wrapNeg(r);
+    }
+}
+
+void fft(int m, int32_t* re, int32_t* im) {
+    for (int h = 1; h < m; h *= 2)
+        for (int g = 0; g < m; g += 2 * h)
+            for (int j = 0; j < h; ++j) {
+                int32_t tr, ti;
+                twiddle(h, j, re[g + h + j], im[g + h + j], tr, ti);
+                const int32_t ar = re[g + j], ai = im[g + j];
+                re[g + j] = wrapAdd(ar, tr);
+                im[g + j] = wrapAdd(ai, ti);
+                re[g + h + j] = wrapSub(ar, tr);
+                im[g + h + j] = wrapSub(ai, ti);
+            }
+}
+
+int bitReverse(int k, int bits) {
+    int r = 0;
+    for (int b = 0; b < bits; ++b) r |= ((k >> b) & 1) << (bits - 1 - b);
+    return r;
+}
+
+void dct4(int n, int32_t* data) {
+    const int m = n / 2, bits = n == 1024 ? 9 : 6;
+    const int32_t* cosTab = n == 1024 ? kTwiddleCos1024 : kTwiddleCos128;
+    const int32_t* sinTab = n == 1024 ? kTwiddleSin1024 : kTwiddleSin128;
+    std::vector<int32_t> re(m), im(m);
+    for (int k = 0; k < m; ++k)
+        rotate(data[2 * k], data[n - 1 - 2 * k], cosTab[k], sinTab[k], re[bitReverse(k, bits)],
+               im[bitReverse(k, bits)]);
+    fft(m, re.data(), im.data());
+    for (int p = 0; p < m; ++p) {
+        int32_t r, i;
+        rotate(re[p], im[p], cosTab[p], sinTab[p], r, i);
+        data[2 * p] = r;
+        data[n - 1 - 2 * p] = wrapNeg(i);
+    }
+}
+
+int16_t saturatePcm(int32_t v) { return static_cast<int16_t>(v > 32767 ? 32767 : v < -32767 ? -32767 : v); }
+int32_t mulWindow(int32_t a, uint32_t w) { return static_cast<int32_t>((static_cast<int64_t>(a) * static_cast<int32_t>(w)) >> 16); }
+const uint16_t* longWindow(int shape) { return shape == 1 ? kKbdLong : kSineLong; }
+const uint16_t* shortWindow(int shape) { return shape == 1 ? kKbdShort : kSineShort; }
+
+// IMDCT output y[0..2047] from the DCT-IV output u.
+std::vector<int32_t> unfold(const int32_t* u, int n) {
+    std::vector<int32_t> y(2 * n);
+    const int h = n / 2;
+    for (int i = 0; i < h; ++i) {
+        y[i] = u[h + i];
+        y[n + i] = wrapNeg(u[h - 1 - i]);
+        y[h + i] = wrapNeg(u[n - 1 - i]);
+        y[n + h + i] = wrapNeg(u[i]);
+    }
+    return y;
+}
+
+void overlapAddLong(int prevShape, int seq, int shape, const int32_t* u, int32_t* overlap, int16_t* pcm, int stride) {
+    uint32_t left[1024], right[1024];
+    for (int n = 0; n < 1024; ++n) {
+        if (seq == kLongStop)
+            left[n] = n < 448 ? 0 : n < 576 ? shortWindow(prevShape)[n - 448] : 32768;
+        else
+            left[n] = longWindow(prevShape)[n];
+        if (seq == kLongStart)
+            right[n] = n < 448 ? 32768 : n < 576 ? shortWindow(shape)[127 - (n - 448)] : 0;
+        else
+            right[n] = longWindow(shape)[1023 - n];
+    }
+    const std::vector<int32_t> y = unfold(u, 1024);
+    for (int n = 0; n < 1024; ++n) {
+        pcm[n * stride] = saturatePcm((overlap[n] + mulWindow(y[n] >> 7, left[n]) + 16) >> 5);
+        overlap[n] = mulWindow(y[1024 + n] >> 7, right[n]);
+    }
+}
+
+void overlapAddShort(int prevShape, int shape, const int32_t* u, int32_t* overlap, int16_t* pcm, int stride) {
+    std::vector<int32_t> acc(1152, 0);
+    for (int w = 0; w < 8; ++w) {
+        const std::vector<int32_t> y = unfold(u + 128 * w, 128);
+        for (int m = 0; m < 256; ++m) {
+            const uint32_t win = m < 128 ? shortWindow(w == 0 ? prevShape : shape)[m] : shortWindow(shape)[255 - m];
+            acc[128 * w + m] = wrapAdd(acc[128 * w + m], wrapDouble(mulWindow(y[m] >> 5, win)));
+        }
+    }
+    for (int n = 0; n < 1024; ++n)
+        pcm[n * stride] = saturatePcm(n < 448 ? overlap[n] >> 5 : wrapAdd(overlap[n], acc[n - 448]) >> 5);
+    for (int n = 0; n < 1024; ++n) overlap[n] = n < 576 ? acc[576 + n] : 0;
+}
+
+} // namespace ref
+
+std::vector<int32_t> randomWords(std::mt19937& rng, size_t count, int bits) {
+    std::vector<int32_t> v(count);
+    for (auto& x : v) x = static_cast<int32_t>(rng()) >> (32 - bits);
+    return v;
+}
+
+TEST(FilterbankKernels, Dct4MatchesReferenceBitForBit) {
+    std::mt19937 rng(21);
+    for (int n : {1024, 128}) {
+        for (int bits : {12, 22, 28, 32}) { // 32: wrapping sums of a damaged stream
+            for (int trial = 0; trial < 4; ++trial) {
+                std::vector<int32_t> fast = randomWords(rng, n, bits), slow = fast;
+                std::vector<int32_t> work(1024, 0x5A5A5A5A);
+                if (n == 1024)
+                    dct4Long(fast.data(), work.data());
+                else
+                    dct4Short(fast.data(), work.data());
+                ref::dct4(n, slow.data());
+                ASSERT_EQ(fast, slow) << "N " << n << " bits " << bits << " trial " << trial;
+            }
+        }
+    }
+}
+
+TEST(FilterbankKernels, LongOverlapAddMatchesReferenceBitForBit) {
+    std::mt19937 rng(22);
+    for (int seq : {kOnlyLong, kLongStart, kLongStop})
+        for (int prev = 0; prev < 2; ++prev)
+            for (int shape = 0; shape < 2; ++shape)
+                for (int stride : {1, 2, 3})
+                    for (int bits : {26, 32}) {
+                        const std::vector<int32_t> u = randomWords(rng, 1024, bits);
+                        std::vector<int32_t> ovFast = randomWords(rng, 1024, 25), ovSlow = ovFast;
+                        std::vector<int16_t> pcmFast(1024 * stride + 1, 0x1234), pcmSlow = pcmFast;
+                        std::vector<int32_t> scratch(2048, -1);
+                        overlapAddLong(prev, seq, shape, u.data(), ovFast.data(), pcmFast.data(), stride,
+                                       scratch.data());
+                        ref::overlapAddLong(prev, seq, shape, u.data(), ovSlow.data(), pcmSlow.data(), stride);
+                        ASSERT_EQ(pcmFast, pcmSlow) << seq << prev << shape << " stride " << stride << " bits " << bits;
+                        ASSERT_EQ(ovFast, ovSlow) << seq << prev << shape << " stride " << stride << " bits " << bits;
+                    }
+}
+
+TEST(FilterbankKernels, ShortOverlapAddMatchesReferenceBitForBit) {
+    std::mt19937 rng(23);
+    for (int prev = 0; prev < 2; ++prev)
+        for (int shape = 0; shape < 2; ++shape)
+            for (int stride : {1, 2, 3})
+                for (int bits : {24, 32}) {
+                    const std::vector<int32_t> u = randomWords(rng, 1024, bits);
+                    std::vector<int32_t> ovFast = randomWords(rng, 1024, 25), ovSlow = ovFast;
+                    std::vector<int16_t> pcmFast(1024 * stride + 1, 0x1234), pcmSlow = pcmFast;
+                    std::vector<int32_t> scratch(2048, -1);
+                    overlapAddShort(prev, shape, u.data(), ovFast.data(), pcmFast.data(), stride, scratch.data());
+                    ref::overlapAddShort(prev, shape, u.data(), ovSlow.data(), pcmSlow.data(), stride);
+                    ASSERT_EQ(pcmFast, pcmSlow) << prev << shape << " stride " << stride << " bits " << bits;
+                    ASSERT_EQ(ovFast, ovSlow) << prev << shape << " stride " << stride << " bits " << bits;
+                }
+}
+
+// LTP's forward transform runs the same DCT-IV: its output is the fold of
+// the 2048 inputs through the reference transform, bit for bit.
+TEST(FilterbankKernels, ForwardMdctMatchesReferenceFoldAndTransform) {
+    std::mt19937 rng(25);
+    for (int bits : {20, 30}) {
+        const std::vector<int32_t> in = randomWords(rng, 2048, bits);
+        std::vector<int32_t> out(1024), scratch(1024), want(1024);
+        forwardMdct(in.data(), out.data(), scratch.data());
+        for (int m = 0; m < 512; ++m) want[m] = ref::wrapSub(ref::wrapNeg(in[1535 - m]), in[1536 + m]);
+        for (int m = 512; m < 1024; ++m) want[m] = ref::wrapSub(in[m - 512], in[1535 - m]);
+        ref::dct4(1024, want.data());
+        ASSERT_EQ(out, want) << "bits " << bits;
+    }
+}
+
+// The channel driver is the transform followed by the windowing, for every sequence.
+TEST(FilterbankKernels, SynthesiseChannelMatchesReferenceChain) {
+    std::mt19937 rng(24);
+    std::vector<int32_t> ovFast(1024, 0), ovSlow(1024, 0), scratch(2048);
+    int prev = 0;
+    const int seqs[] = {kOnlyLong, kLongStart, kEightShort, kEightShort, kLongStop, kOnlyLong};
+    for (int f = 0; f < 6; ++f) {
+        const int shape = (f * 5) % 3 == 1;
+        std::vector<int32_t> fast = randomWords(rng, 1024, 23), slow = fast;
+        std::vector<int16_t> pcmFast(2048, 7), pcmSlow(2048, 7);
+        synthesiseChannel(prev, seqs[f], shape, fast.data(), scratch.data(), ovFast.data(), pcmFast.data() + 1, 2);
+        if (seqs[f] == kEightShort) {
+            for (int w = 0; w < 8; ++w) ref::dct4(128, slow.data() + 128 * w);
+            ref::overlapAddShort(prev, shape, slow.data(), ovSlow.data(), pcmSlow.data() + 1, 2);
+        } else {
+            ref::dct4(1024, slow.data());
+            ref::overlapAddLong(prev, seqs[f], shape, slow.data(), ovSlow.data(), pcmSlow.data() + 1, 2);
+        }
+        ASSERT_EQ(pcmFast, pcmSlow) << "frame " << f;
+        ASSERT_EQ(ovFast, ovSlow) << "frame " << f;
+        prev = shape;
+    }
+}
+
 } // namespace
