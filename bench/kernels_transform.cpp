@@ -90,4 +90,3 @@ BENCHMARK(BM_SynthesiseChannel)->Arg(kOnlyLong)->Arg(kEightShort);
 
 } // namespace
 
-BENCHMARK_MAIN();
