@@ -43,8 +43,8 @@ int32_t refShiftLeftSat(int32_t a, int32_t n) {
     }
     // The exact product a * 2^n, clamped to the 32-bit range.
     if (a == 0) return 0;
-    if (n >= 40) return a < 0 ? INT32_MIN : INT32_MAX;
-    const __int128 v = static_cast<__int128>(a) << n;
+    if (n > 32) return a < 0 ? INT32_MIN : INT32_MAX;
+    const i64 v = static_cast<i64>(a) * (i64{1} << n);
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(v);
@@ -52,8 +52,8 @@ int32_t refShiftLeftSat(int32_t a, int32_t n) {
 uint32_t refShiftLeftSatU(uint32_t a, int32_t n) {
     if (n < 0) return -static_cast<i64>(n) >= 32 ? 0 : a >> -n;
     if (a == 0) return 0;
-    if (n >= 40) return 0xFFFFFFFFu;
-    const unsigned __int128 v = static_cast<unsigned __int128>(a) << n;
+    if (n > 32) return 0xFFFFFFFFu;
+    const u64 v = static_cast<u64>(a) << n;
     return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
 }
 int32_t refShiftRightRound(int32_t a, int32_t n) {
