@@ -86,6 +86,28 @@ inline int32_t applySigns(int32_t* v, uint32_t signs) {
     return used;
 }
 
+// One codeword of books 1-10 from the window `win`: its values (signs
+// applied) into v; returns the bits it takes with its sign bits.
+template <int32_t kDim, bool kUnsigned>
+inline int32_t bookCodeword(const uint16_t* first, const uint16_t* tree, const int8_t* values, uint32_t win,
+                            int32_t* v) {
+    const uint32_t entry = huffmanLookup(first, tree, win);
+    const int32_t length = leafLength(entry);
+    const int8_t* q = values + kDim * leafIndex(entry);
+    // Last value first: every load is then at an immediate offset from
+    // q, never a register-offset load writing back its address, a form
+    // ARMv5 leaves unpredictable when it reuses the index register.
+    if constexpr (kDim == 4) {
+        v[3] = q[3];
+        v[2] = q[2];
+    }
+    v[1] = q[1];
+    v[0] = q[0];
+    int32_t used = length;
+    if (kUnsigned) used += applySigns<kDim>(v, win << length);
+    return used;
+}
+
 // Books 1-10: dimension 4 or 2, signed values or magnitudes with sign bits.
 template <int32_t kDim, bool kUnsigned>
 int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) {
@@ -94,24 +116,19 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
     const int8_t* values = kSpectrumValues[codebook];
     Cursor c(r);
     const int32_t startByte = c.byte, startBit = c.bit;
+    int32_t i = 0;
+    // While four bytes remain at the cursor, the window is a plain load and
+    // no codeword (21 bits at most with its signs, from bit 7 at the latest)
+    // can end past the data: no checks.
+    for (; i < count && c.byte <= c.length - 4; i += kDim) {
+        const uint32_t win = bitreader_detail::bigEndian32(c.data + c.byte) << c.bit;
+        const int32_t t = c.bit + bookCodeword<kDim, kUnsigned>(first, tree, values, win, out + i);
+        c.byte += t >> 3;
+        c.bit = t & 7;
+    }
     int32_t rc = 0;
-    for (int32_t i = 0; i < count; i += kDim) {
-        const uint32_t win = c.window();
-        const uint32_t entry = huffmanLookup(first, tree, win);
-        const int32_t length = leafLength(entry);
-        const int8_t* q = values + kDim * leafIndex(entry);
-        int32_t* v = out + i;
-        // Last value first: every load is then at an immediate offset from
-        // q, never a register-offset load writing back its address, a form
-        // ARMv5 leaves unpredictable when it reuses the index register.
-        if constexpr (kDim == 4) {
-            v[3] = q[3];
-            v[2] = q[2];
-        }
-        v[1] = q[1];
-        v[0] = q[0];
-        int32_t used = length;
-        if (kUnsigned) used += applySigns<kDim>(v, win << length);
+    for (; i < count; i += kDim) {
+        const int32_t used = bookCodeword<kDim, kUnsigned>(first, tree, values, c.window(), out + i);
         if (!c.advance(used)) {
             rc = -1;
             break;
