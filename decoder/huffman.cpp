@@ -140,19 +140,63 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
 
 // Escape magnitude after a value of 16 from the window at the cursor: a
 // prefix of N ones and a zero, then N + 4 bits (21 bits at most, within the
-// window). -1 for a prefix longer than the escape range allows or bits that
-// run past the data.
+// window). -1 for a prefix longer than the escape range allows or, when
+// checked, bits that run past the data.
+template <bool kChecked>
 inline int32_t readEscape(Cursor* c) {
-    const uint32_t win = c->window();
+    const uint32_t win = kChecked ? c->window() : bitreader_detail::bigEndian32(c->data + c->byte) << c->bit;
     const int32_t ones = __builtin_clz(~win | 1u);
     if (ones > kMaxEscapePrefix) return -1;
     const int32_t bits = ones + 4;
-    if (!c->advance(ones + 1 + bits)) return -1;
+    if (kChecked) {
+        if (!c->advance(ones + 1 + bits)) return -1;
+    } else {
+        const int32_t t = c->bit + ones + 1 + bits;
+        c->byte += t >> 3;
+        c->bit = t & 7;
+    }
     return (1 << bits) + static_cast<int32_t>((win << (ones + 1)) >> (32 - bits));
 }
 
-// Book 11 pairs: a codeword and its sign bits (14 bits at most) from one
-// window, then any escapes.
+// One book 11 pair into out: a codeword and its sign bits (14 bits at most)
+// from one window, then any escapes. 0, or -1 where the data fails.
+// Unchecked, the cursor needs nine bytes ahead: a pair takes 56 bits at
+// most, and each of its three windows is then a plain load.
+template <bool kChecked>
+inline int32_t escapePair(Cursor* c, const uint16_t* first, const uint16_t* tree, const int8_t* values,
+                          int32_t* out) {
+    const uint32_t win = kChecked ? c->window() : bitreader_detail::bigEndian32(c->data + c->byte) << c->bit;
+    const uint32_t entry = huffmanLookup(first, tree, win);
+    const int32_t length = leafLength(entry);
+    const int8_t* q = values + 2 * leafIndex(entry);
+    int32_t v1 = q[1]; // last value first, as above
+    int32_t v0 = q[0];
+    uint32_t signs = win << length;
+    int32_t used = length;
+    bool negative0 = false, negative1 = false;
+    if (v0 != 0) {
+        negative0 = (signs & 0x80000000u) != 0;
+        signs <<= 1;
+        ++used;
+    }
+    if (v1 != 0) {
+        negative1 = (signs & 0x80000000u) != 0;
+        ++used;
+    }
+    if (kChecked) {
+        if (!c->advance(used)) return -1;
+    } else {
+        const int32_t t = c->bit + used;
+        c->byte += t >> 3;
+        c->bit = t & 7;
+    }
+    if (v0 == 16 && (v0 = readEscape<kChecked>(c)) < 0) return -1;
+    if (v1 == 16 && (v1 = readEscape<kChecked>(c)) < 0) return -1;
+    out[0] = negative0 ? -v0 : v0;
+    out[1] = negative1 ? -v1 : v1;
+    return 0;
+}
+
 int32_t decodeEscapePairs(BitReader* r, int32_t count, int32_t* out) {
     const uint16_t* first = kFirstLevel[kEscHcb];
     const uint16_t* tree = kCodebooks[kEscHcb].tree;
@@ -160,40 +204,12 @@ int32_t decodeEscapePairs(BitReader* r, int32_t count, int32_t* out) {
     Cursor c(r);
     const int32_t startByte = c.byte, startBit = c.bit;
     int32_t rc = 0;
-    for (int32_t i = 0; i < count; i += 2) {
-        const uint32_t win = c.window();
-        const uint32_t entry = huffmanLookup(first, tree, win);
-        const int32_t length = leafLength(entry);
-        const int8_t* q = values + 2 * leafIndex(entry);
-        int32_t v1 = q[1]; // last value first, as above
-        int32_t v0 = q[0];
-        uint32_t signs = win << length;
-        int32_t used = length;
-        bool negative0 = false, negative1 = false;
-        if (v0 != 0) {
-            negative0 = (signs & 0x80000000u) != 0;
-            signs <<= 1;
-            ++used;
-        }
-        if (v1 != 0) {
-            negative1 = (signs & 0x80000000u) != 0;
-            ++used;
-        }
-        if (!c.advance(used)) {
-            rc = -1;
-            break;
-        }
-        if (v0 == 16 && (v0 = readEscape(&c)) < 0) {
-            rc = -1;
-            break;
-        }
-        if (v1 == 16 && (v1 = readEscape(&c)) < 0) {
-            rc = -1;
-            break;
-        }
-        out[i] = negative0 ? -v0 : v0;
-        out[i + 1] = negative1 ? -v1 : v1;
+    int32_t i = 0;
+    for (; i < count && c.byte <= c.length - 9; i += 2) {
+        rc = escapePair<false>(&c, first, tree, values, out + i);
+        if (rc != 0) break;
     }
+    for (; rc == 0 && i < count; i += 2) rc = escapePair<true>(&c, first, tree, values, out + i);
     c.store(r, startByte, startBit);
     return rc;
 }
