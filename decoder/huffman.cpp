@@ -24,17 +24,6 @@ constexpr int32_t kMaxScaleFactor = 255;
 constexpr int32_t kMinIntensity = -155;
 constexpr int32_t kMaxIntensity = 100;
 
-inline int64_t bitPosition(const BitReader* r) {
-    return static_cast<int64_t>(r->byteIndex) * 8 + r->bitIndex;
-}
-
-inline int64_t bitLimit(const BitReader* r) { return static_cast<int64_t>(r->byteLength) * 8; }
-
-// Left-aligned window of `width` bits at the reader.
-inline uint32_t window(const BitReader* r, int32_t width) {
-    return peekBits(r, width) << (32 - width);
-}
-
 // One scale factor codeword: its index minus 60, or a value outside
 // -60..60 (kEndOfData) when the codeword would run past the data.
 constexpr int32_t kEndOfData = 1 << 20;
@@ -97,6 +86,28 @@ inline int32_t applySigns(int32_t* v, uint32_t signs) {
     return used;
 }
 
+// One codeword of books 1-10 from the window `win`: its values (signs
+// applied) into v; returns the bits it takes with its sign bits.
+template <int32_t kDim, bool kUnsigned>
+inline int32_t bookCodeword(const uint16_t* first, const uint16_t* tree, const int8_t* values, uint32_t win,
+                            int32_t* v) {
+    const uint32_t entry = huffmanLookup(first, tree, win);
+    const int32_t length = leafLength(entry);
+    const int8_t* q = values + kDim * leafIndex(entry);
+    // Last value first: every load is then at an immediate offset from
+    // q, never a register-offset load writing back its address, a form
+    // ARMv5 leaves unpredictable when it reuses the index register.
+    if constexpr (kDim == 4) {
+        v[3] = q[3];
+        v[2] = q[2];
+    }
+    v[1] = q[1];
+    v[0] = q[0];
+    int32_t used = length;
+    if (kUnsigned) used += applySigns<kDim>(v, win << length);
+    return used;
+}
+
 // Books 1-10: dimension 4 or 2, signed values or magnitudes with sign bits.
 template <int32_t kDim, bool kUnsigned>
 int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) {
@@ -105,24 +116,19 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
     const int8_t* values = kSpectrumValues[codebook];
     Cursor c(r);
     const int32_t startByte = c.byte, startBit = c.bit;
+    int32_t i = 0;
+    // While four bytes remain at the cursor, the window is a plain load and
+    // no codeword (21 bits at most with its signs, from bit 7 at the latest)
+    // can end past the data: no checks.
+    for (; i < count && c.byte <= c.length - 4; i += kDim) {
+        const uint32_t win = bitreader_detail::bigEndian32(c.data + c.byte) << c.bit;
+        const int32_t t = c.bit + bookCodeword<kDim, kUnsigned>(first, tree, values, win, out + i);
+        c.byte += t >> 3;
+        c.bit = t & 7;
+    }
     int32_t rc = 0;
-    for (int32_t i = 0; i < count; i += kDim) {
-        const uint32_t win = c.window();
-        const uint32_t entry = huffmanLookup(first, tree, win);
-        const int32_t length = leafLength(entry);
-        const int8_t* q = values + kDim * leafIndex(entry);
-        int32_t* v = out + i;
-        // Last value first: every load is then at an immediate offset from
-        // q, never a register-offset load writing back its address, a form
-        // ARMv5 leaves unpredictable when it reuses the index register.
-        if constexpr (kDim == 4) {
-            v[3] = q[3];
-            v[2] = q[2];
-        }
-        v[1] = q[1];
-        v[0] = q[0];
-        int32_t used = length;
-        if (kUnsigned) used += applySigns<kDim>(v, win << length);
+    for (; i < count; i += kDim) {
+        const int32_t used = bookCodeword<kDim, kUnsigned>(first, tree, values, c.window(), out + i);
         if (!c.advance(used)) {
             rc = -1;
             break;
@@ -132,41 +138,80 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
     return rc;
 }
 
-// Escape magnitude after a value of 16: a prefix of N ones and a zero,
-// then N + 4 bits. -1 for a prefix longer than the escape range allows.
-inline int32_t readEscape(BitReader* r) {
-    const uint32_t prefix = peekBits(r, kMaxEscapePrefix + 1) << (32 - kMaxEscapePrefix - 1);
-    const int32_t ones = __builtin_clz(~prefix); // ~prefix has zeros below the window
+// Escape magnitude after a value of 16 from the window at the cursor: a
+// prefix of N ones and a zero, then N + 4 bits (21 bits at most, within the
+// window). -1 for a prefix longer than the escape range allows or, when
+// checked, bits that run past the data.
+template <bool kChecked>
+inline int32_t readEscape(Cursor* c) {
+    const uint32_t win = kChecked ? c->window() : bitreader_detail::bigEndian32(c->data + c->byte) << c->bit;
+    const int32_t ones = __builtin_clz(~win | 1u);
     if (ones > kMaxEscapePrefix) return -1;
-    skipBits(r, ones + 1);
-    return (1 << (ones + 4)) + static_cast<int32_t>(readBits(r, ones + 4));
+    const int32_t bits = ones + 4;
+    if (kChecked) {
+        if (!c->advance(ones + 1 + bits)) return -1;
+    } else {
+        const int32_t t = c->bit + ones + 1 + bits;
+        c->byte += t >> 3;
+        c->bit = t & 7;
+    }
+    return (1 << bits) + static_cast<int32_t>((win << (ones + 1)) >> (32 - bits));
+}
+
+// One book 11 pair into out: a codeword and its sign bits (14 bits at most)
+// from one window, then any escapes. 0, or -1 where the data fails.
+// Unchecked, the cursor needs nine bytes ahead: a pair takes 56 bits at
+// most, and each of its three windows is then a plain load.
+template <bool kChecked>
+inline int32_t escapePair(Cursor* c, const uint16_t* first, const uint16_t* tree, const int8_t* values,
+                          int32_t* out) {
+    const uint32_t win = kChecked ? c->window() : bitreader_detail::bigEndian32(c->data + c->byte) << c->bit;
+    const uint32_t entry = huffmanLookup(first, tree, win);
+    const int32_t length = leafLength(entry);
+    const int8_t* q = values + 2 * leafIndex(entry);
+    int32_t v1 = q[1]; // last value first, as above
+    int32_t v0 = q[0];
+    uint32_t signs = win << length;
+    int32_t used = length;
+    bool negative0 = false, negative1 = false;
+    if (v0 != 0) {
+        negative0 = (signs & 0x80000000u) != 0;
+        signs <<= 1;
+        ++used;
+    }
+    if (v1 != 0) {
+        negative1 = (signs & 0x80000000u) != 0;
+        ++used;
+    }
+    if (kChecked) {
+        if (!c->advance(used)) return -1;
+    } else {
+        const int32_t t = c->bit + used;
+        c->byte += t >> 3;
+        c->bit = t & 7;
+    }
+    if (v0 == 16 && (v0 = readEscape<kChecked>(c)) < 0) return -1;
+    if (v1 == 16 && (v1 = readEscape<kChecked>(c)) < 0) return -1;
+    out[0] = negative0 ? -v0 : v0;
+    out[1] = negative1 ? -v1 : v1;
+    return 0;
 }
 
 int32_t decodeEscapePairs(BitReader* r, int32_t count, int32_t* out) {
     const uint16_t* first = kFirstLevel[kEscHcb];
     const uint16_t* tree = kCodebooks[kEscHcb].tree;
     const int8_t* values = kSpectrumValues[kEscHcb];
-    const int64_t limit = bitLimit(r);
-    for (int32_t i = 0; i < count; i += 2) {
-        const uint32_t entry = huffmanLookup(first, tree, window(r, kCodebooks[kEscHcb].maxLength + 1));
-        const int32_t length = leafLength(entry);
-        if (bitPosition(r) + length > limit) return -1;
-        skipBits(r, length);
-        const int8_t* q = values + 2 * leafIndex(entry);
-        const int32_t second = q[1]; // last value first, as above
-        int32_t v[2] = {q[0], second};
-        const bool negative0 = v[0] != 0 && readBits(r, 1) != 0;
-        const bool negative1 = v[1] != 0 && readBits(r, 1) != 0;
-        for (int32_t j = 0; j < 2; ++j) {
-            if (v[j] != 16) continue;
-            v[j] = readEscape(r);
-            if (v[j] < 0) return -1;
-        }
-        if (bitPosition(r) > limit) return -1;
-        out[i] = negative0 ? -v[0] : v[0];
-        out[i + 1] = negative1 ? -v[1] : v[1];
+    Cursor c(r);
+    const int32_t startByte = c.byte, startBit = c.bit;
+    int32_t rc = 0;
+    int32_t i = 0;
+    for (; i < count && c.byte <= c.length - 9; i += 2) {
+        rc = escapePair<false>(&c, first, tree, values, out + i);
+        if (rc != 0) break;
     }
-    return 0;
+    for (; rc == 0 && i < count; i += 2) rc = escapePair<true>(&c, first, tree, values, out + i);
+    c.store(r, startByte, startBit);
+    return rc;
 }
 
 } // namespace

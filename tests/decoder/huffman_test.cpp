@@ -337,6 +337,42 @@ TEST(HuffmanDecoding, EscapeRange) {
     EXPECT_EQ(decode(9, 0, &v), -1);
 }
 
+// Both values escaped to their longest: 42 escape bits after the codeword
+// and its two signs, more than one window holds, ending on the last bit.
+TEST(HuffmanDecoding, TwoLongestEscapesInOnePair) {
+    const Code& esc = codeOf(loadBook(11), 16 * 17 + 16); // (16, 16)
+    BitWriter w;
+    const int32_t pad = (8 - (esc.length + 2 + 2 * 21) % 8) % 8;
+    w.put(0, pad); // skipped: the pair ends on the last bit
+    w.put(esc.word, esc.length);
+    w.put(1, 1); // first negative
+    w.put(0, 1); // second positive
+    w.put(0xFF, 8);
+    w.put(0, 1);
+    w.put(0xABC, 12);
+    w.put(0xFF, 8);
+    w.put(0, 1);
+    w.put(0x001, 12);
+    ASSERT_EQ(w.bits % 8, 0);
+    int32_t out[2] = {};
+    {
+        Reading in(w);
+        skipBits(&in.r, pad);
+        in.r.bitsConsumed = 0;
+        ASSERT_EQ(decodeSpectralBand(&in.d, 11, 2, out), 0);
+        EXPECT_EQ(out[0], -(4096 + 0xABC));
+        EXPECT_EQ(out[1], 4096 + 1);
+        EXPECT_EQ(in.r.bitsConsumed, esc.length + 2 + 2 * 21);
+    }
+    BitWriter cut = w;
+    cut.bytes.pop_back(); // the second escape's last bits are gone
+    {
+        Reading in(cut);
+        skipBits(&in.r, pad);
+        EXPECT_EQ(decodeSpectralBand(&in.d, 11, 2, out), -1);
+    }
+}
+
 TEST(HuffmanDecoding, EndOfData) {
     // Book 1 index 40 is the 1-bit codeword 0 for (0,0,0,0): eight of them
     // fill exactly one byte.
