@@ -13,6 +13,9 @@ install(TARGETS sonadec_core ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/decoder/aacdec.h ${PROJECT_SOURCE_DIR}/pixkit/pixkit.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${SONADEC_INCLUDE_SUBDIR})
 install(TARGETS sonadec-cli sonadec-regsvr vistarend-play RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET sonadec_mp4_module)
+  install(TARGETS sonadec_mp4_module LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 foreach(pc sonadec pixkit)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${CMAKE_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)

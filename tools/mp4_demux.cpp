@@ -138,11 +138,3 @@ bool Mp4Demuxer::nextUnit(std::vector<uint8_t>* unit) {
         if (ours) return true;
     }
 }
-
-bool looksLikeMp4(const uint8_t* head, size_t n) {
-    if (n < 8) return false;
-    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot"};
-    for (const char* t : kTypes)
-        if (std::memcmp(head + 4, t, 4) == 0) return true;
-    return false;
-}

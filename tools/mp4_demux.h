@@ -47,7 +47,3 @@ private:
     int tracks_ = 0;
     std::string error_;
 };
-
-// True when the first bytes of a file look like an ISO base media file (a
-// top-level box type the MP4 family starts with).
-bool looksLikeMp4(const uint8_t* head, size_t n);

@@ -1,13 +1,15 @@
 #include "stream_reader.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#ifdef SONADEC_HAVE_MP4
-#include "mp4_demux.h"
-#endif
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include "mp4_module.h"
 
 namespace {
 
@@ -138,39 +140,103 @@ private:
     size_t next_ = 0;
 };
 
-#ifdef SONADEC_HAVE_MP4
+// The MP4 module sits beside the executable (build tree) or in the install's
+// library directory; loaded once, on the first MP4 input, and kept.
+const SonadecMp4Module* loadMp4Module(std::string* whyNot) {
+    static const SonadecMp4Module* module = nullptr;
+    static std::string failure;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        failure = "MP4 input is not available in this build";
+        std::string dir;
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            dir.assign(exe, static_cast<size_t>(n));
+            dir.erase(dir.rfind('/') + 1);
+        }
+        const std::string candidates[] = {dir + SONADEC_MP4_MODULE_NAME, dir + "../lib/" SONADEC_MP4_MODULE_NAME,
+                                          dir + "../" SONADEC_MP4_LIBDIR "/" SONADEC_MP4_MODULE_NAME};
+        for (const std::string& path : candidates) {
+            if (dir.empty()) break;
+            void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (h == nullptr) continue;
+            auto entry = reinterpret_cast<SonadecMp4Entry>(dlsym(h, SONADEC_MP4_ENTRY));
+            const SonadecMp4Module* m = entry != nullptr ? entry() : nullptr;
+            if (m != nullptr && m->abi == SONADEC_MP4_ABI) {
+                module = m;
+                break;
+            }
+            failure = "MP4 input is not available in this build (" + path + " does not match this tool)";
+            dlclose(h);
+        }
+    }
+    if (module == nullptr && whyNot != nullptr) *whyNot = failure;
+    return module;
+}
+
 class Mp4Reader final : public StreamReader {
 public:
+    explicit Mp4Reader(const SonadecMp4Module* api) : api_(api) {}
+    ~Mp4Reader() override {
+        if (m_ != nullptr) api_->close(m_);
+    }
     bool open(File f, uint64_t size, std::string* error) {
         f_ = std::move(f);
-        FILE* fp = f_.get();
         form_ = kMp4;
-        if (!demux_.open([fp](uint8_t* dst, size_t n) { return std::fread(dst, 1, n, fp); },
-                         [fp](uint64_t at) { return std::fseek(fp, static_cast<long>(at), SEEK_SET) == 0; }, size,
-                         error))
+        char why[256];
+        m_ = api_->open(
+            [](void* fp, uint8_t* dst, size_t n) { return std::fread(dst, 1, n, static_cast<FILE*>(fp)); },
+            [](void* fp, uint64_t at) -> int {
+                return at <= static_cast<uint64_t>(LONG_MAX) &&
+                       std::fseek(static_cast<FILE*>(fp), static_cast<long>(at), SEEK_SET) == 0;
+            },
+            f_.get(), size, why, sizeof why);
+        if (m_ == nullptr) {
+            *error = why;
             return false;
-        asc_ = demux_.audioSpecificConfig();
+        }
+        size_t n = 0;
+        const uint8_t* asc = api_->config(m_, &n);
+        asc_.assign(asc, asc + n);
+        units_ = api_->unitCount(m_);
         return true;
     }
     size_t read(uint8_t*, size_t) override { return 0; }
     bool nextUnit(std::vector<uint8_t>* unit) override {
-        if (!demux_.nextUnit(unit)) {
-            error_ = demux_.error();
+        const uint8_t* data = nullptr;
+        size_t n = 0;
+        const int rc = api_->nextUnit(m_, &data, &n);
+        if (rc <= 0) {
+            if (rc < 0) error_ = api_->lastError(m_);
             return false;
         }
+        unit->assign(data, data + n);
         ++done_;
         return true;
     }
     uint64_t done() const override { return done_; }
-    uint64_t total() const override { return demux_.unitCount() ? demux_.unitCount() : done_ + 1; }
-    uint64_t declaredUnits() const override { return demux_.unitCount(); }
+    uint64_t total() const override { return units_ ? units_ : done_ + 1; }
+    uint64_t declaredUnits() const override { return units_; }
 
 private:
+    const SonadecMp4Module* api_;
+    SonadecMp4* m_ = nullptr;
     File f_;
-    Mp4Demuxer demux_;
+    uint64_t units_ = 0;
     uint64_t done_ = 0;
 };
-#endif
+
+// The first bytes of an ISO base media file: a top-level box type the MP4
+// family starts with.
+bool looksLikeMp4(const uint8_t* head, size_t n) {
+    if (n < 8) return false;
+    static const char* const kTypes[] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot"};
+    for (const char* t : kTypes)
+        if (std::memcmp(head + 4, t, 4) == 0) return true;
+    return false;
+}
 
 class MemoryReader final : public StreamReader {
 public:
@@ -227,24 +293,20 @@ std::unique_ptr<StreamReader> openStreamReader(const std::string& path, std::str
     }
     if (n >= 4 && std::memcmp(head, "ADIF", 4) == 0)
         return std::make_unique<ByteFileReader>(std::move(f), StreamReader::kAdif, size);
-#ifdef SONADEC_HAVE_MP4
     if (looksLikeMp4(head, n)) {
-        auto r = std::make_unique<Mp4Reader>();
         std::string why;
+        const SonadecMp4Module* api = loadMp4Module(&why);
+        if (api == nullptr) {
+            *error = path + ": " + why;
+            return nullptr;
+        }
+        auto r = std::make_unique<Mp4Reader>(api);
         if (!r->open(std::move(f), size, &why)) {
             *error = path + ": " + why;
             return nullptr;
         }
         return r;
     }
-#else
-    static const char* const kBoxes[] = {"ftyp", "moov", "mdat"};
-    for (const char* box : kBoxes)
-        if (n >= 8 && std::memcmp(head + 4, box, 4) == 0) {
-            *error = path + ": MP4 input is not supported by this build (built without libavformat)";
-            return nullptr;
-        }
-#endif
     // ADTS, possibly after leading garbage; whether it is AAC at all is
     // settled when the stream is configured.
     return std::make_unique<ByteFileReader>(std::move(f), StreamReader::kAdts, size);
@@ -262,10 +324,4 @@ const char* streamReaderFormName(StreamReader::Form form) {
     return "?";
 }
 
-bool mp4InputSupported() {
-#ifdef SONADEC_HAVE_MP4
-    return true;
-#else
-    return false;
-#endif
-}
+bool mp4InputSupported() { return loadMp4Module(nullptr) != nullptr; }

@@ -51,5 +51,5 @@ std::unique_ptr<StreamReader> memoryStreamReader(const StreamInput& in);
 
 const char* streamReaderFormName(StreamReader::Form form);
 
-// True when the build reads MP4 files.
+// True when the MP4 module is installed beside the tool and loads.
 bool mp4InputSupported();

@@ -177,8 +177,19 @@ if [ "$mp4" = yes ]; then
     "$cli" decode "$work/cut.m4a" -o "$work/out.wav" -q >/dev/null 2>&1
     rc=$?
     [ $rc -eq 0 ] || [ $rc -eq 1 ] && pass "truncated MP4: status $rc, no crash" || fail "truncated MP4: status $rc"
+    # The container library comes with the MP4 module only, never with the tool.
+    ldd "$cli" | grep -q libavformat && fail "the tool links libavformat" || pass "the tool does not link libavformat"
+    # Without its module beside it the tool refuses MP4 and still reads ADTS.
+    mkdir -p "$work/alone/bin"
+    cp "$cli" "$work/alone/bin/sonadec"
+    "$work/alone/bin/sonadec" --version | grep -q "MP4 input: no" && pass "no module: --version says so" || fail "no module: --version"
+    cli_saved=$cli; cli=$work/alone/bin/sonadec
+    expect_refusal "no module: MP4 refused" "MP4 input is not available in this build" decode "$cdata/he_fdk_48000_st.m4a" -o "$work/out.wav"
+    "$cli" decode "$data/lc_ff_22050_mo.adts" -o "$work/m.wav" -q --api && "$cli_saved" decode "$data/lc_ff_22050_mo.adts" -o "$work/a.wav" -q --api &&
+        cmp -s "$work/m.wav" "$work/a.wav" && pass "no module: ADTS decodes" || fail "no module: ADTS"
+    cli=$cli_saved
 else
-    expect_refusal "MP4 in a build without it" "not supported by this build" decode "$cdata/he_fdk_48000_st.m4a" -o "$work/out.wav"
+    expect_refusal "MP4 in a build without it" "MP4 input is not available in this build" decode "$cdata/he_fdk_48000_st.m4a" -o "$work/out.wav"
 fi
 
 # --- info: form, profile, rates, channels, SBR signalling, frames, duration

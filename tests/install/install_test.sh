@@ -41,3 +41,13 @@ export SONADEC_REGISTRY=$prefix/registry.db
 "$root/bin/sonadec" decode "$stream" -o "$prefix/out.wav" >"$prefix/log"
 grep -q "through:     media object" "$prefix/log" || { cat "$prefix/log"; echo "installed sonadec did not use the installed module"; exit 1; }
 echo "installed sonadec: $(grep decoded: "$prefix/log")"
+
+# MP4 input, when the build has it: the installed tool finds the installed
+# MP4 module and gives the PCM of the ADTS form.
+if [ -e "$build/lib/libsonadec_mp4.so" ]; then
+    [ -e "$libdir/libsonadec_mp4.so" ] || { echo "missing after install: lib/libsonadec_mp4.so"; exit 1; }
+    "$root/bin/sonadec" decode "$src/tests/cli/data/lc_ff_24000_st_pns.m4a" -o "$prefix/m.wav" -q
+    "$root/bin/sonadec" decode "$(dirname "$stream")/lc_ff_24000_st_pns.adts" -o "$prefix/a.wav" -q
+    cmp -s "$prefix/m.wav" "$prefix/a.wav" || { echo "installed sonadec: MP4 and ADTS forms differ"; exit 1; }
+    echo "installed sonadec: MP4 input through the installed module"
+fi
