@@ -53,10 +53,13 @@ void tnsFilterRange(int32_t* x, int32_t start, int32_t end, int32_t direction, c
     const int32_t step = direction ? -1 : 1;
     int32_t n = direction ? end - 1 : start;
     for (int32_t c = start; c < end; ++c, n += step) {
-        int64_t acc = 0;
-        for (int32_t i = 0; i < order; ++i) acc += static_cast<int64_t>(a[i + 1]) * hist[i];
+        // A 64-bit accumulator that wraps as the multiply-accumulate hardware
+        // does: hostile coefficients and states can exceed its range.
+        uint64_t acc = 0;
+        for (int32_t i = 0; i < order; ++i)
+            acc += static_cast<uint64_t>(static_cast<int64_t>(a[i + 1]) * hist[i]);
         const int32_t in = x[n];
-        const int32_t t = static_cast<int32_t>(acc >> 24);
+        const int32_t t = static_cast<int32_t>(static_cast<int64_t>(acc) >> 24);
         const int32_t y = synthesis ? wrapSub(in, t) : wrapAdd(in, t);
         for (int32_t i = order - 1; i > 0; --i) hist[i] = hist[i - 1];
         hist[0] = synthesis ? y : in;

@@ -394,6 +394,26 @@ TEST(Tns, FilterAgainstDirectFormulaAndAnalysisRoundTrip) {
     }
 }
 
+TEST(Tns, SumBeyondSixtyFourBitsWraps) {
+    // Full-scale coefficients and states: twelve products of about 2^62 leave
+    // the 64-bit range; the sum wraps modulo 2^64 (checked against a 128-bit
+    // style model built from two 64-bit halves).
+    int32_t a[13];
+    for (int i = 0; i < 13; ++i) a[i] = INT32_MAX - i;
+    std::vector<int32_t> x(64, INT32_MIN);
+    const std::vector<int32_t> in = x;
+    tnsFilterRange(x.data(), 0, 64, 0, a, 12, false);
+    std::vector<int32_t> ref;
+    for (int c = 0; c < 64; ++c) {
+        uint64_t acc = 0;
+        for (int i = 1; i <= 12 && c - i >= 0; ++i)
+            acc += static_cast<uint64_t>(int64_t{a[i]} * in[c - i]);
+        const int32_t t = static_cast<int32_t>(static_cast<int64_t>(acc) >> 24);
+        ref.push_back(static_cast<int32_t>(static_cast<uint32_t>(in[c]) + static_cast<uint32_t>(t)));
+        ASSERT_EQ(x[c], ref.back()) << c;
+    }
+}
+
 TEST(Tns, OrdersAboveTheMaximumAreClamped) {
     if (numLongBands(4) == 0) GTEST_SKIP() << "band tables not generated yet";
     std::mt19937 rng(11);
