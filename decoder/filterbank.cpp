@@ -53,6 +53,34 @@ template <int M>
 [[gnu::always_inline]] inline void fftStage(int32_t* __restrict re, int32_t* __restrict im, int h) {
     const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
     const int quarter = h / 2;
+    if (!kFxVectorTarget && M / (2 * h) >= quarter) {
+        // More groups than twiddles: a scalar core keeps one twiddle in
+        // registers and walks the groups, instead of setting up each group's
+        // short runs. The butterflies of a stage are independent, so their
+        // order does not matter.
+        for (int j = 0; j < quarter; ++j) {
+            const int32_t c = kFftCos[j * step], s = kFftCos[128 - j * step];
+            for (int g = j; g < M; g += 2 * h) {
+                int32_t tr, ti;
+                rotate(re[g + h], im[g + h], c, s, tr, ti);
+                const int32_t xr = re[g], xi = im[g];
+                re[g] = wrapAdd(xr, tr);
+                im[g] = wrapAdd(xi, ti);
+                re[g + h] = wrapSub(xr, tr);
+                im[g + h] = wrapSub(xi, ti);
+            }
+            for (int g = quarter + j; g < M; g += 2 * h) {
+                int32_t tr, ti;
+                rotate(re[g + h], im[g + h], c, s, tr, ti);
+                const int32_t xr = re[g], xi = im[g];
+                re[g] = wrapAdd(xr, ti);
+                im[g] = wrapSub(xi, tr);
+                re[g + h] = wrapSub(xr, ti);
+                im[g + h] = wrapAdd(xi, tr);
+            }
+        }
+        return;
+    }
     int32_t tc[128], ts[128];
     for (int j = 0; j < quarter; ++j) {
         tc[j] = kFftCos[j * step];
