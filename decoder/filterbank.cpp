@@ -53,8 +53,8 @@ template <int M>
 [[gnu::always_inline]] inline void fftStage(int32_t* __restrict re, int32_t* __restrict im, int h) {
     const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
     const int quarter = h / 2;
-    if (!kFxVectorTarget && M / (2 * h) >= quarter) {
-        // More groups than twiddles: a scalar core keeps one twiddle in
+    if (!kFxVectorTarget && M / (2 * h) >= 4) {
+        // Four groups or more: a scalar core keeps one twiddle in
         // registers and walks the groups, instead of setting up each group's
         // short runs. The butterflies of a stage are independent, so their
         // order does not matter.
