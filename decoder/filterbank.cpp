@@ -27,13 +27,17 @@ inline int32_t mulHigh(int32_t a, int32_t b) { return FxMulHigh(a, b); }
 // (b + je) e^(-j theta), c = cos theta and s = sin theta both >= 0 in Q31.
 // Three high-word products, as the conjugate of (b - je)(c + js); c - s
 // cannot overflow for a first-quadrant angle.
-inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t& re, int32_t& im) {
+// d = c - s, when a table already holds it.
+inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t d, int32_t& re, int32_t& im) {
     const int32_t en = wrapNeg(e);
     const int32_t hi = mulHigh(b, c);
     const int32_t t = mulHigh(en, s);
-    const int32_t x = mulHigh(wrapSub(en, b), c - s);
+    const int32_t x = mulHigh(wrapSub(en, b), d);
     re = wrapDouble(wrapSub(hi, t));
     im = wrapNeg(wrapDouble(wrapAdd(wrapAdd(hi, t), x)));
+}
+inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t& re, int32_t& im) {
+    rotate(b, e, c, s, c - s, re, im);
 }
 
 // kFftCos[64] as a constant: a factor known to be positive saves a scalar
@@ -85,10 +89,13 @@ template <int M>
         }
         return;
     }
-    int32_t tc[128], ts[128];
+    // c - s too, once per stage rather than in every group's vector loop (a
+    // scalar core is better off subtracting than loading a third word).
+    int32_t tc[128], ts[128], td[128];
     for (int j = 0; j < quarter; ++j) {
         tc[j] = kFftCos[j * step];
         ts[j] = kFftCos[128 - j * step];
+        td[j] = tc[j] - ts[j];
     }
     for (int g = 0; g < M; g += 2 * h) {
         int32_t* __restrict ar = re + g;
@@ -97,7 +104,7 @@ template <int M>
         int32_t* __restrict bi = im + g + h;
         for (int j = 0; j < quarter; ++j) {
             int32_t tr, ti;
-            rotate(br[j], bi[j], tc[j], ts[j], tr, ti);
+            rotate(br[j], bi[j], tc[j], ts[j], kFxVectorTarget ? td[j] : tc[j] - ts[j], tr, ti);
             const int32_t xr = ar[j], xi = ai[j];
             ar[j] = wrapAdd(xr, tr);
             ai[j] = wrapAdd(xi, ti);
@@ -106,7 +113,8 @@ template <int M>
         }
         for (int j = 0; j < quarter; ++j) {
             int32_t tr, ti;
-            rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], tr, ti);
+            rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], kFxVectorTarget ? td[j] : tc[j] - ts[j], tr,
+                   ti);
             // times -j: (tr + j ti)(-j) = ti - j tr
             const int32_t xr = ar[quarter + j], xi = ai[quarter + j];
             ar[quarter + j] = wrapAdd(xr, ti);
