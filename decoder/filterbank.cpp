@@ -27,18 +27,26 @@ inline int32_t mulHigh(int32_t a, int32_t b) { return FxMulHigh(a, b); }
 // (b + je) e^(-j theta), c = cos theta and s = sin theta both >= 0 in Q31.
 // Three high-word products, as the conjugate of (b - je)(c + js); c - s
 // cannot overflow for a first-quadrant angle.
-inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t& re, int32_t& im) {
+// d = c - s, when a table already holds it.
+inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t d, int32_t& re, int32_t& im) {
     const int32_t en = wrapNeg(e);
     const int32_t hi = mulHigh(b, c);
     const int32_t t = mulHigh(en, s);
-    const int32_t x = mulHigh(wrapSub(en, b), c - s);
+    const int32_t x = mulHigh(wrapSub(en, b), d);
     re = wrapDouble(wrapSub(hi, t));
     im = wrapNeg(wrapDouble(wrapAdd(wrapAdd(hi, t), x)));
 }
+inline void rotate(int32_t b, int32_t e, int32_t c, int32_t s, int32_t& re, int32_t& im) {
+    rotate(b, e, c, s, c - s, re, im);
+}
+
+// kFftCos[64] as a constant: a factor known to be positive saves a scalar
+// core one multiply of the 64-bit product (vector code is better off with the load).
+constexpr int32_t kSqrtHalfQ31 = 1518500249;
 
 // x * sqrt(1/2), high word doubled; the sum is formed in 64 bits.
 inline int32_t mulSqrtHalf(int64_t x) {
-    return wrapDouble(static_cast<int32_t>((x * kFftCos[64]) >> 32));
+    return wrapDouble(static_cast<int32_t>((x * (kFxVectorTarget ? kFftCos[64] : kSqrtHalfQ31)) >> 32));
 }
 
 // A twiddle of a general FFT stage: cos and sin of pi j / h from the quarter-wave table.
@@ -53,10 +61,41 @@ template <int M>
 [[gnu::always_inline]] inline void fftStage(int32_t* __restrict re, int32_t* __restrict im, int h) {
     const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h)); // h is a power of two
     const int quarter = h / 2;
-    int32_t tc[128], ts[128];
+    if constexpr (!kFxVectorTarget) if (M / (2 * h) >= 4) {
+        // Four groups or more: a scalar core keeps one twiddle in
+        // registers and walks the groups, instead of setting up each group's
+        // short runs. The butterflies of a stage are independent, so their
+        // order does not matter.
+        for (int j = 0; j < quarter; ++j) {
+            const int32_t c = kFftCos[j * step], s = kFftCos[128 - j * step];
+            for (int g = j; g < M; g += 2 * h) {
+                int32_t tr, ti;
+                rotate(re[g + h], im[g + h], c, s, tr, ti);
+                const int32_t xr = re[g], xi = im[g];
+                re[g] = wrapAdd(xr, tr);
+                im[g] = wrapAdd(xi, ti);
+                re[g + h] = wrapSub(xr, tr);
+                im[g + h] = wrapSub(xi, ti);
+            }
+            for (int g = quarter + j; g < M; g += 2 * h) {
+                int32_t tr, ti;
+                rotate(re[g + h], im[g + h], c, s, tr, ti);
+                const int32_t xr = re[g], xi = im[g];
+                re[g] = wrapAdd(xr, ti);
+                im[g] = wrapSub(xi, tr);
+                re[g + h] = wrapSub(xr, ti);
+                im[g + h] = wrapAdd(xi, tr);
+            }
+        }
+        return;
+    }
+    // c - s too, once per stage rather than in every group's vector loop (a
+    // scalar core is better off subtracting than loading a third word).
+    int32_t tc[128], ts[128], td[128];
     for (int j = 0; j < quarter; ++j) {
         tc[j] = kFftCos[j * step];
         ts[j] = kFftCos[128 - j * step];
+        td[j] = tc[j] - ts[j];
     }
     for (int g = 0; g < M; g += 2 * h) {
         int32_t* __restrict ar = re + g;
@@ -65,7 +104,7 @@ template <int M>
         int32_t* __restrict bi = im + g + h;
         for (int j = 0; j < quarter; ++j) {
             int32_t tr, ti;
-            rotate(br[j], bi[j], tc[j], ts[j], tr, ti);
+            rotate(br[j], bi[j], tc[j], ts[j], kFxVectorTarget ? td[j] : tc[j] - ts[j], tr, ti);
             const int32_t xr = ar[j], xi = ai[j];
             ar[j] = wrapAdd(xr, tr);
             ai[j] = wrapAdd(xi, ti);
@@ -74,7 +113,8 @@ template <int M>
         }
         for (int j = 0; j < quarter; ++j) {
             int32_t tr, ti;
-            rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], tr, ti);
+            rotate(br[quarter + j], bi[quarter + j], tc[j], ts[j], kFxVectorTarget ? td[j] : tc[j] - ts[j], tr,
+                   ti);
             // times -j: (tr + j ti)(-j) = ti - j tr
             const int32_t xr = ar[quarter + j], xi = ai[quarter + j];
             ar[quarter + j] = wrapAdd(xr, ti);
