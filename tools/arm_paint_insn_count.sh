@@ -13,30 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=1
 [ "${1:-}" = --no-build ] && build=0
-if [ $build -eq 1 ]; then
-    . tools/deps.sh
-    sonadec_need_packages cmake ninja-build gcc "${SONADEC_ARM_PACKAGES[@]}"
-    sonadec_arm_deps || true
-    cmake --preset arm >/dev/null
-    cmake --build --preset arm -j 2 --target vistarend-paint-count
-fi
-tool=build/arm/bin/vistarend-paint-count
-[ -x "$tool" ] || { echo "arm_paint_insn_count: $tool missing: build the arm preset first" >&2; exit 1; }
-
-work=build/arm-insn
-mkdir -p "$work"
-plugin=$work/libinsncount.so
-if [ ! -e "$plugin" ] || [ tools/qemu_insn_count.c -nt "$plugin" ]; then
-    cc -shared -fPIC -O2 -Wall -Wextra -o "$plugin" tools/qemu_insn_count.c
-fi
-
-count() {
-    rm -f "$work/paint-count"
-    qemu-arm -L /usr/arm-linux-gnueabi -plugin "$PWD/$plugin,out=$PWD/$work/paint-count" "$tool" "$@" >/dev/null 2>&1 ||
-        { echo "arm_paint_insn_count: $tool $* failed under qemu-arm" >&2; return 1; }
-    [ -s "$work/paint-count" ] || { echo "arm_paint_insn_count: the qemu plugin reported nothing" >&2; return 1; }
-    cat "$work/paint-count"
-}
+. tools/arm_counter.sh arm_paint_insn_count vistarend-paint-count $build
+tool=$arm_counter_tool
+count() { arm_count "$@"; }
 
 printf '  %-8s %-36s %14s %12s %12s\n' rotation "layout" "insn / frame" "/ src pixel" "/ out pixel"
 status=0

@@ -15,30 +15,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=1
 [ "${1:-}" = --no-build ] && build=0
-if [ $build -eq 1 ]; then
-    . tools/deps.sh
-    sonadec_need_packages cmake ninja-build gcc "${SONADEC_ARM_PACKAGES[@]}"
-    sonadec_arm_deps || true
-    cmake --preset arm >/dev/null
-    cmake --build --preset arm -j 2 --target pixkit-insn-probe
-fi
-tool=build/arm/bin/pixkit-insn-probe
-[ -x "$tool" ] || { echo "arm_pixkit_insn_count: $tool missing: build the arm preset first" >&2; exit 1; }
-
-work=build/arm-insn
-mkdir -p "$work"
-plugin=$work/libinsncount.so
-if [ ! -e "$plugin" ] || [ tools/qemu_insn_count.c -nt "$plugin" ]; then
-    cc -shared -fPIC -O2 -Wall -Wextra -o "$plugin" tools/qemu_insn_count.c
-fi
-
-count() {
-    rm -f "$work/pixkit-count"
-    qemu-arm -L /usr/arm-linux-gnueabi -plugin "$PWD/$plugin,out=$PWD/$work/pixkit-count" "$tool" "$@" >/dev/null 2>&1 ||
-        { echo "arm_pixkit_insn_count: $tool $* failed under qemu-arm" >&2; return 1; }
-    [ -s "$work/pixkit-count" ] || { echo "arm_pixkit_insn_count: the qemu plugin reported nothing" >&2; return 1; }
-    cat "$work/pixkit-count"
-}
+. tools/arm_counter.sh arm_pixkit_insn_count pixkit-insn-probe $build
+tool=$arm_counter_tool
+count() { arm_count "$@"; }
 
 # Destination pixels of one call at size 1 (the size-2 run adds as many).
 pixels=76800

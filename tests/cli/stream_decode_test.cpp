@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <sys/stat.h>
 
 #include <string>
@@ -42,15 +42,13 @@ public:
 
 std::vector<std::string> streams() {
     std::vector<std::string> names;
-    DIR* d = opendir(kData.c_str());
-    if (d == nullptr) return names;
-    while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(kData, ec)) {
+        const std::string n = e.path().filename().string();
         for (const char* ext : {".adts", ".adif", ".idx"})
             if (n.size() > std::strlen(ext) && n.compare(n.size() - std::strlen(ext), std::strlen(ext), ext) == 0)
                 names.push_back(n);
     }
-    closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
