@@ -235,9 +235,16 @@ struct DecodeRequest {
     size_t buffer = 4096;
 };
 
-// Progress on a terminal only, and only once a run has lasted a second.
+// Progress on a terminal only, and only once a run has lasted a second
+// (SONADEC_PROGRESS_AFTER_MS sets another delay: the tests use 0).
+std::chrono::milliseconds progressDelay() {
+    const char* v = std::getenv("SONADEC_PROGRESS_AFTER_MS");
+    return std::chrono::milliseconds(v != nullptr && *v != '\0' ? std::strtol(v, nullptr, 10) : 1000);
+}
+
 struct Progress {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::milliseconds delay = progressDelay();
     std::chrono::steady_clock::time_point last{};
     bool shown = false;
 };
@@ -245,7 +252,7 @@ struct Progress {
 void showProgress(uint64_t done, uint64_t total, void* user) {
     auto* p = static_cast<Progress*>(user);
     const auto now = std::chrono::steady_clock::now();
-    if (now - p->start < std::chrono::seconds(1) || now - p->last < std::chrono::milliseconds(200)) return;
+    if (now - p->start < p->delay || now - p->last < std::chrono::milliseconds(200)) return;
     p->last = now;
     p->shown = true;
     const double fraction = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
