@@ -81,8 +81,8 @@ count() {
 nm_tool=${NM:-arm-linux-gnueabi-nm}
 functions() {
     local frames=$1 rate=$2 base end
-    base=$(awk '$1 == "start_code" { print $2 }' "$work/layout" | head -1)
-    end=$(awk '$1 == "end_code" { print $2 }' "$work/layout" | head -1)
+    base=$(awk '$1 == "start_code" { print $2; exit }' "$work/layout")
+    end=$(awk '$1 == "end_code" { print $2; exit }' "$work/layout")
     [ -n "$base" ] && [ -s "$work/blocks" ] || { echo "    (no per-block profile)"; return 0; }
     {
         "$nm_tool" -n -C -t d --defined-only "$cli" |
@@ -126,7 +126,9 @@ functions() {
             cost[sym[lo]] += $2
         }
         END { for (f in cost) printf "%d\t%s\n", cost[f], f }' "$work/symbols" "$work/blocks" |
-    sort -t "$(printf '\t')" -k1,1nr | head -n "$top" |
+    # awk rather than head: head would stop reading early and, under
+    # pipefail, sort's SIGPIPE would end the script.
+    sort -t "$(printf '\t')" -k1,1nr | awk -v n="$top" 'NR <= n' |
     awk -F '\t' -v frames="$frames" -v rate="$rate" -v all="$(awk '{ s += $2 } END { print s }' "$work/blocks")" '
         { printf "    %6.2f%%  %8.3f M/s  %s\n", 100 * $1 / all, $1 * rate / frames / 1e6, $2 }'
 }
