@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "unit_index.h"
 
 namespace {
 
@@ -17,61 +17,19 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* out) {
     return true;
 }
 
-bool parseHex(const std::string& hex, std::vector<uint8_t>* out) {
-    if (hex.size() % 2 != 0) return false;
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        unsigned v = 0;
-        if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) return false;
-        out->push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
-
 bool loadIndex(const std::string& path, StreamInput* in, std::string* error) {
-    std::ifstream f(path);
-    std::string line, binName;
-    long declared = -1;
-    while (std::getline(f, line)) {
-        std::istringstream words(line);
-        std::string key;
-        if (!(words >> key) || key[0] == '#') continue;
-        if (key == "asc") {
-            std::string hex;
-            words >> hex;
-            if (!parseHex(hex, &in->asc)) {
-                *error = "bad asc line in " + path;
-                return false;
-            }
-        } else if (key == "bin") {
-            words >> binName;
-        } else if (key == "units") {
-            words >> declared;
-        } else {
-            char* end = nullptr;
-            const unsigned long size = std::strtoul(key.c_str(), &end, 10);
-            if (end == nullptr || *end != '\0') {
-                *error = "bad line in " + path + ": " + line;
-                return false;
-            }
-            in->unitSizes.push_back(static_cast<uint32_t>(size));
-        }
-    }
-    if (binName.empty() || in->asc.empty()) {
-        *error = path + " names no bin file or no asc";
+    UnitIndex index;
+    if (!parseUnitIndex(path, &index, error)) return false;
+    if (!readWholeFile(index.binPath, &in->bytes)) {
+        *error = "cannot read " + index.binPath;
         return false;
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    if (!readWholeFile(dir + binName, &in->bytes)) {
-        *error = "cannot read " + dir + binName;
+    if (index.totalBytes > in->bytes.size()) {
+        *error = path + ": unit sizes do not match " + index.binPath;
         return false;
     }
-    uint64_t total = 0;
-    for (uint32_t s : in->unitSizes) total += s;
-    if (total > in->bytes.size() || (declared >= 0 && static_cast<size_t>(declared) != in->unitSizes.size())) {
-        *error = path + ": unit sizes do not match " + binName;
-        return false;
-    }
+    in->asc = std::move(index.asc);
+    in->unitSizes = std::move(index.unitSizes);
     in->form = StreamInput::kRawUnits;
     return true;
 }

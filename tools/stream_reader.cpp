@@ -3,13 +3,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include "mp4_module.h"
+#include "unit_index.h"
 
 namespace {
 
@@ -51,71 +50,23 @@ private:
     uint64_t done_ = 0;
 };
 
-// .idx text (asc, bin, units, one length per line) naming a .bin of units.
+// Raw access units read one at a time from the unit file an index names.
 class IndexReader final : public StreamReader {
 public:
     bool open(const std::string& path, std::string* error) {
-        std::ifstream f(path);
-        if (!f) {
-            *error = "cannot read " + path;
-            return false;
-        }
-        std::string line, binName;
-        long declared = -1;
-        while (std::getline(f, line)) {
-            std::istringstream words(line);
-            std::string key;
-            if (!(words >> key) || key[0] == '#') continue;
-            if (key == "asc") {
-                std::string hex;
-                words >> hex;
-                if (hex.empty() || hex.size() % 2 != 0) {
-                    *error = path + ": bad asc line";
-                    return false;
-                }
-                for (size_t i = 0; i < hex.size(); i += 2) {
-                    unsigned v = 0;
-                    if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) {
-                        *error = path + ": bad asc line";
-                        return false;
-                    }
-                    asc_.push_back(static_cast<uint8_t>(v));
-                }
-            } else if (key == "bin") {
-                words >> binName;
-            } else if (key == "units") {
-                words >> declared;
-            } else {
-                char* end = nullptr;
-                const unsigned long size = std::strtoul(key.c_str(), &end, 10);
-                if (end == nullptr || *end != '\0' || size > (1u << 20)) {
-                    *error = path + ": bad line: " + line;
-                    return false;
-                }
-                sizes_.push_back(static_cast<uint32_t>(size));
-            }
-        }
-        if (binName.empty() || asc_.empty()) {
-            *error = path + " names no bin file or no asc";
-            return false;
-        }
-        const size_t slash = path.find_last_of('/');
-        const std::string bin = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + binName;
-        bin_.reset(std::fopen(bin.c_str(), "rb"));
+        UnitIndex index;
+        if (!parseUnitIndex(path, &index, error)) return false;
+        bin_.reset(std::fopen(index.binPath.c_str(), "rb"));
         if (!bin_) {
-            *error = "cannot read " + bin;
+            *error = "cannot read " + index.binPath;
             return false;
         }
-        uint64_t sum = 0;
-        for (uint32_t s : sizes_) sum += s;
-        if (sum > fileSize(bin_.get()) || (declared >= 0 && static_cast<size_t>(declared) != sizes_.size())) {
-            *error = path + ": unit sizes do not match " + binName;
+        if (index.totalBytes > fileSize(bin_.get())) {
+            *error = path + ": unit sizes do not match " + index.binPath;
             return false;
         }
-        if (sizes_.empty()) {
-            *error = path + " lists no access units";
-            return false;
-        }
+        asc_ = std::move(index.asc);
+        sizes_ = std::move(index.unitSizes);
         form_ = kRawUnits;
         return true;
     }

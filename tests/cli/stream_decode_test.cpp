@@ -150,6 +150,68 @@ TEST(StreamReader, RefusesMissingAndEmptyFiles) {
     std::remove(empty.c_str());
 }
 
+// The streaming reader and the whole-file loader share one index parser:
+// they accept the same indexes with the same units and refuse the same
+// faults with the same message.
+TEST(StreamReader, IndexFormsAreReadAndRefusedAlikeByBothReaders) {
+    const std::string dir = testing::TempDir();
+    const std::string bin = dir + "/units.bin";
+    FILE* b = std::fopen(bin.c_str(), "wb");
+    ASSERT_NE(b, nullptr);
+    const uint8_t bytes[7] = {1, 2, 3, 4, 5, 6, 7};
+    ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes, b), sizeof bytes);
+    std::fclose(b);
+    struct Case {
+        const char* text;
+        const char* error; // nullptr: accepted
+    } cases[] = {
+        {"# comment\nasc 1210\nbin units.bin\nunits 2\n3\n4\n", nullptr},
+        {"asc 121\nbin units.bin\n3\n", "bad asc line"},
+        {"asc 12zz\nbin units.bin\n3\n", "bad asc line"},
+        {"asc 1210\n3\n", "names no bin file or no asc"},
+        {"bin units.bin\n3\n", "names no bin file or no asc"},
+        {"asc 1210\nbin units.bin\n3x\n", "bad line"},
+        {"asc 1210\nbin units.bin\n-3\n", "bad line"},
+        {"asc 1210\nbin units.bin\n1048577\n", "bad line"},
+        {"asc 1210\nbin units.bin\nunits 3\n3\n4\n", "declares 3 units and lists 2"},
+        {"asc 1210\nbin units.bin\n", "lists no access units"},
+        {"asc 1210\nbin units.bin\n4\n4\n", "unit sizes do not match"},
+        {"asc 1210\nbin missing.bin\n3\n", "cannot read"},
+    };
+    const std::string idx = dir + "/units.idx";
+    for (const Case& c : cases) {
+        FILE* f = std::fopen(idx.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(c.text, f);
+        std::fclose(f);
+        std::string streamError, loadError;
+        auto reader = openStreamReader(idx, &streamError);
+        StreamInput whole;
+        const bool loaded = loadStreamInput(idx, &whole, &loadError);
+        if (c.error == nullptr) {
+            ASSERT_TRUE(reader) << c.text << streamError;
+            ASSERT_TRUE(loaded) << c.text << loadError;
+            EXPECT_EQ(reader->declaredUnits(), 2u);
+            EXPECT_EQ(whole.unitSizes, (std::vector<uint32_t>{3, 4}));
+            EXPECT_EQ(whole.asc, (std::vector<uint8_t>{0x12, 0x10}));
+            EXPECT_EQ(reader->asc(), whole.asc);
+            std::vector<uint8_t> unit;
+            ASSERT_TRUE(reader->nextUnit(&unit));
+            EXPECT_EQ(unit, (std::vector<uint8_t>{1, 2, 3}));
+            ASSERT_TRUE(reader->nextUnit(&unit));
+            EXPECT_EQ(unit, (std::vector<uint8_t>{4, 5, 6, 7}));
+            EXPECT_FALSE(reader->nextUnit(&unit));
+        } else {
+            EXPECT_FALSE(reader) << c.text;
+            EXPECT_FALSE(loaded) << c.text;
+            EXPECT_NE(streamError.find(c.error), std::string::npos) << c.text << " -> " << streamError;
+            EXPECT_EQ(loadError, streamError) << c.text;
+        }
+    }
+    std::remove(idx.c_str());
+    std::remove(bin.c_str());
+}
+
 TEST(WavWriter, WritesInBlocksPatchesSizesAndRenames) {
     const std::string path = testing::TempDir() + "/writer.wav";
     std::remove(path.c_str());
