@@ -401,6 +401,20 @@ HRESULT CBaseControlVideo::get_DestinationHeight(LONG* h) {
     return h == nullptr ? E_POINTER : GetDestinationPosition(&l, &t, &w, h);
 }
 
+namespace {
+
+// A rectangle as the position calls give it: corner, width and height.
+HRESULT rectAsPosition(HRESULT got, const RECT& rc, LONG* left, LONG* top, LONG* width, LONG* height) {
+    if (FAILED(got)) return got;
+    *left = rc.left;
+    *top = rc.top;
+    *width = rc.right - rc.left;
+    *height = rc.bottom - rc.top;
+    return S_OK;
+}
+
+} // namespace
+
 HRESULT CBaseControlVideo::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
     CAutoLock lock(m_pInterfaceLock);
     RECT rc{left, top, left + width, top + height};
@@ -412,13 +426,7 @@ HRESULT CBaseControlVideo::SetSourcePosition(LONG left, LONG top, LONG width, LO
 HRESULT CBaseControlVideo::GetSourcePosition(LONG* left, LONG* top, LONG* width, LONG* height) {
     if (left == nullptr || top == nullptr || width == nullptr || height == nullptr) return E_POINTER;
     RECT rc;
-    const HRESULT hr = GetSourceRect(&rc);
-    if (FAILED(hr)) return hr;
-    *left = rc.left;
-    *top = rc.top;
-    *width = rc.right - rc.left;
-    *height = rc.bottom - rc.top;
-    return S_OK;
+    return rectAsPosition(GetSourceRect(&rc), rc, left, top, width, height);
 }
 
 HRESULT CBaseControlVideo::SetDefaultSourcePosition() {
@@ -437,13 +445,7 @@ HRESULT CBaseControlVideo::SetDestinationPosition(LONG left, LONG top, LONG widt
 HRESULT CBaseControlVideo::GetDestinationPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
     if (left == nullptr || top == nullptr || width == nullptr || height == nullptr) return E_POINTER;
     RECT rc;
-    const HRESULT hr = GetTargetRect(&rc);
-    if (FAILED(hr)) return hr;
-    *left = rc.left;
-    *top = rc.top;
-    *width = rc.right - rc.left;
-    *height = rc.bottom - rc.top;
-    return S_OK;
+    return rectAsPosition(GetTargetRect(&rc), rc, left, top, width, height);
 }
 
 HRESULT CBaseControlVideo::SetDefaultDestinationPosition() {
