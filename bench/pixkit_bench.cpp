@@ -156,12 +156,37 @@ void benchOtherConversions(std::mt19937& rng) {
         "ARGBCopy with negative height");
 }
 
+// gScaleFrame at the renderer's kinds of ratio: up, 2:1 down and 4:1 x 3:1 down.
+void benchScalers(std::mt19937& rng) {
+    const int scales[][4] = {{176, 144, 320, 240}, {640, 480, 320, 240}, {1280, 720, 320, 240}};
+    for (const auto& s : scales) {
+        I420 src(s[0], s[1], rng), dst(s[2], s[3], rng);
+        const double px = double(s[2]) * s[3];
+        const std::string name = "gScaleFrame " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + " -> " +
+                                 std::to_string(s[2]) + "x" + std::to_string(s[3]);
+        const double ours = megapixelsPerSecond([&] { gScaleFrame(&src.desc, &dst.desc); }, px);
+        const double peer = megapixelsPerSecond(
+            [&] {
+                libyuv::I420Scale(src.y.data(), s[0], src.u.data(), s[0] / 2, src.v.data(), s[0] / 2, s[0], s[1],
+                                  dst.y.data(), s[2], dst.u.data(), s[2] / 2, dst.v.data(), s[2] / 2, s[2], s[3],
+                                  libyuv::kFilterBilinear);
+            },
+            px);
+        row(name, ours, peer, "I420Scale bilinear");
+    }
+    std::printf("(scalers: megapixels of the destination per second)\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::mt19937 rng(1);
     if (argc > 1 && std::string(argv[1]) == "--other") {
         benchOtherConversions(rng);  // just the section below the scalers
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--scalers") {
+        benchScalers(rng);
         return 0;
     }
     const int sizes[][2] = {{176, 144}, {320, 240}, {640, 480}, {1280, 720}};
@@ -208,23 +233,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    const int scales[][4] = {{176, 144, 320, 240}, {640, 480, 320, 240}, {1280, 720, 320, 240}};
-    for (const auto& s : scales) {
-        I420 src(s[0], s[1], rng), dst(s[2], s[3], rng);
-        const double px = double(s[2]) * s[3];
-        const std::string name = "gScaleFrame " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + " -> " +
-                                 std::to_string(s[2]) + "x" + std::to_string(s[3]);
-        const double ours = megapixelsPerSecond([&] { gScaleFrame(&src.desc, &dst.desc); }, px);
-        const double peer = megapixelsPerSecond(
-            [&] {
-                libyuv::I420Scale(src.y.data(), s[0], src.u.data(), s[0] / 2, src.v.data(), s[0] / 2, s[0], s[1],
-                                  dst.y.data(), s[2], dst.u.data(), s[2] / 2, dst.v.data(), s[2] / 2, s[2], s[3],
-                                  libyuv::kFilterBilinear);
-            },
-            px);
-        row(name, ours, peer, "I420Scale bilinear");
-    }
-    std::printf("(scalers: megapixels of the destination per second)\n");
+    benchScalers(rng);
     benchOtherConversions(rng);
     return 0;
 }
