@@ -10,6 +10,8 @@
 #include "fixedpoint.h"
 #include "recon_tables.h"
 
+#include <utility>
+
 namespace {
 
 // Wrapping 32-bit arithmetic: out-of-range spectra from damaged streams must
@@ -47,6 +49,44 @@ constexpr int32_t kSqrtHalfQ31 = 1518500249;
 // x * sqrt(1/2), high word doubled; the sum is formed in 64 bits.
 inline int32_t mulSqrtHalf(int64_t x) {
     return wrapDouble(static_cast<int32_t>((x * (kFxVectorTarget ? kFftCos[64] : kSqrtHalfQ31)) >> 32));
+}
+
+// b times the span-4 twiddle j: 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2.
+template <int J>
+[[gnu::always_inline]] inline void spanFourTwiddle(int32_t br, int32_t bi, int32_t& tr, int32_t& ti) {
+    if constexpr (J == 0) {
+        tr = br;
+        ti = bi;
+    } else if constexpr (J == 1) {
+        tr = mulSqrtHalf(static_cast<int64_t>(br) + bi);
+        ti = mulSqrtHalf(static_cast<int64_t>(bi) - br);
+    } else if constexpr (J == 2) {
+        tr = bi;
+        ti = wrapNeg(br);
+    } else {
+        tr = mulSqrtHalf(static_cast<int64_t>(bi) - br);
+        ti = mulSqrtHalf(-static_cast<int64_t>(bi) - br);
+    }
+}
+
+// The span-4 butterflies of twiddle J over the in-place radix-4 groups of a
+// vector target: slot k + J q (place r + J) meets slot k + q/2 + J q (place
+// r + 4 + J), the group at r + 4 being group k + q/2.
+template <int J>
+[[gnu::always_inline]] inline void spanFourRun(int32_t* __restrict xr, int32_t* __restrict xi, int q) {
+    int32_t* __restrict ar = xr + J * q;
+    int32_t* __restrict ai = xi + J * q;
+    int32_t* __restrict br = xr + J * q + q / 2;
+    int32_t* __restrict bi = xi + J * q + q / 2;
+    for (int k = 0; k < q / 2; ++k) {
+        int32_t tr, ti;
+        spanFourTwiddle<J>(br[k], bi[k], tr, ti);
+        const int32_t a0 = ar[k], a1 = ai[k];
+        ar[k] = wrapAdd(a0, tr);
+        ai[k] = wrapAdd(a1, ti);
+        br[k] = wrapSub(a0, tr);
+        bi[k] = wrapSub(a1, ti);
+    }
 }
 
 // A twiddle of a general FFT stage: cos and sin of pi j / h from the quarter-wave table.
@@ -125,6 +165,62 @@ template <int M>
     }
 }
 
+// The stage of span h = 8 << T on the in-place radix-4 groups of a vector
+// target, with the same operations as fftStage: slot k + m q holds place
+// r_k + m, and place r_k + h is group k + L (L = q >> (T + 2)); place r_k's
+// offset in its span, r_k mod h, is the bit reversal of k's top T + 1 bits,
+// times 4. Each (top bits, m) is one run of L slots with one twiddle.
+template <int q, int T>
+[[gnu::always_inline]] inline void spanInGroups(int32_t* __restrict xr, int32_t* __restrict xi) {
+    constexpr int h = 8 << T, L = q >> (T + 2), step = 256 / h, quarter = h / 2;
+    for (int top = 0; top < (2 << T); ++top) {
+        int jHigh = 0;
+        for (int b = 0; b <= T; ++b) jHigh |= ((top >> b) & 1) << (T - b);
+        for (int m = 0; m < 4; ++m) {
+            const int j = 4 * jHigh + m;
+            const int a = j < quarter ? j : j - quarter;
+            const int32_t c = kFftCos[a * step], s = kFftCos[128 - a * step], d = c - s;
+            int32_t* __restrict ar = xr + m * q + top * 2 * L;
+            int32_t* __restrict ai = xi + m * q + top * 2 * L;
+            int32_t* __restrict br = ar + L;
+            int32_t* __restrict bi = ai + L;
+            if (j < quarter) {
+                for (int k = 0; k < L; ++k) {
+                    int32_t tr, ti;
+                    rotate(br[k], bi[k], c, s, d, tr, ti);
+                    const int32_t x0 = ar[k], x1 = ai[k];
+                    ar[k] = wrapAdd(x0, tr);
+                    ai[k] = wrapAdd(x1, ti);
+                    br[k] = wrapSub(x0, tr);
+                    bi[k] = wrapSub(x1, ti);
+                }
+            } else {
+                // The second quarter of the span: the same angle times -j.
+                for (int k = 0; k < L; ++k) {
+                    int32_t tr, ti;
+                    rotate(br[k], bi[k], c, s, d, tr, ti);
+                    const int32_t x0 = ar[k], x1 = ai[k];
+                    ar[k] = wrapAdd(x0, ti);
+                    ai[k] = wrapSub(x1, tr);
+                    br[k] = wrapSub(x0, ti);
+                    bi[k] = wrapAdd(x1, tr);
+                }
+            }
+        }
+    }
+}
+
+// How many spans from 8 up a vector target runs in the groups' layout
+// (long runs there) rather than after the scatter (short runs there).
+template <int N>
+inline constexpr int kSpansInGroups = N == 1024 ? 2 : 0;
+
+template <int q, int... T>
+[[gnu::always_inline]] inline void spansInGroups([[maybe_unused]] int32_t* __restrict xr, [[maybe_unused]] int32_t* __restrict xi,
+                                                 std::integer_sequence<int, T...>) {
+    (spanInGroups<q, T>(xr, xi), ...);
+}
+
 // Unscaled DCT-IV of N values in place:
 // u[n] = sum X[k] cos(pi/N (n + 1/2)(k + 1/2)). `work` holds N words.
 // Pre-twiddle of the folded pairs (X[2k], X[N-1-2k]) into bit-reversed order,
@@ -172,6 +268,13 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
             xr[k + 3 * Q] = wrapSub(s1r, s3i);
             xi[k + 3 * Q] = wrapAdd(s1i, s3r);
         }
+        // Span 4 in place too: the group at r + 4 is group k + Q/2, so slot
+        // k + j Q (place r + j) meets slot k + Q/2 + j Q (place r + 4 + j).
+        spanFourRun<0>(xr, xi, Q);
+        spanFourRun<1>(xr, xi, Q);
+        spanFourRun<2>(xr, xi, Q);
+        spanFourRun<3>(xr, xi, Q);
+        spansInGroups<Q>(xr, xi, std::make_integer_sequence<int, kSpansInGroups<N>>());
         for (int k = 0; k < Q; ++k) {
             const int r = N == 1024 ? kBitReverse[k] << 1 : kBitReverse[k << 2];
             for (int m = 0; m < 4; ++m) {
@@ -214,8 +317,8 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
         im[r + 3] = wrapAdd(s1i, s3r);
     }
 
-    // Span 4: twiddles 1, (1 - j)/sqrt2, -j, (-1 - j)/sqrt2, written out.
-    for (int g = 0; g < M; g += 8) {
+    // Span 4 (done above on a vector target).
+    for (int g = 0; g < (kFxVectorTarget ? 0 : M); g += 8) {
         int32_t* __restrict gr = re + g;
         int32_t* __restrict gi = im + g;
         auto butterfly = [&](int j, int32_t tr, int32_t ti) {
@@ -225,14 +328,17 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
             gr[4 + j] = wrapSub(ar, tr);
             gi[4 + j] = wrapSub(ai, ti);
         };
-        butterfly(0, gr[4], gi[4]);
-        const int32_t b1r = gr[5], b1i = gi[5];
-        butterfly(1, mulSqrtHalf(static_cast<int64_t>(b1r) + b1i), mulSqrtHalf(static_cast<int64_t>(b1i) - b1r));
-        butterfly(2, gi[6], wrapNeg(gr[6]));
-        const int32_t b3r = gr[7], b3i = gi[7];
-        butterfly(3, mulSqrtHalf(static_cast<int64_t>(b3i) - b3r), mulSqrtHalf(-static_cast<int64_t>(b3i) - b3r));
+        int32_t tr, ti;
+        spanFourTwiddle<0>(gr[4], gi[4], tr, ti);
+        butterfly(0, tr, ti);
+        spanFourTwiddle<1>(gr[5], gi[5], tr, ti);
+        butterfly(1, tr, ti);
+        spanFourTwiddle<2>(gr[6], gi[6], tr, ti);
+        butterfly(2, tr, ti);
+        spanFourTwiddle<3>(gr[7], gi[7], tr, ti);
+        butterfly(3, tr, ti);
     }
-    for (int h = 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
+    for (int h = kFxVectorTarget ? 8 << kSpansInGroups<N> : 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
     if (kFxVectorTarget) {
         // The last stage vectorises on its own, and so does the post-twiddle
         // in place with the interleaving stores after it.
