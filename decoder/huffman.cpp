@@ -77,12 +77,24 @@ struct Cursor {
 template <int32_t kDim>
 inline int32_t applySigns(int32_t* v, uint32_t signs) {
     int32_t used = 0;
+#if defined(__x86_64__)
+    // Without branches: which values are zero is data, and a mispredicted
+    // branch per value costs a deep pipeline more than these few operations.
+    for (int32_t i = 0; i < kDim; ++i) {
+        const int32_t nonzero = v[i] != 0;
+        const int32_t negate = -static_cast<int32_t>((signs >> (31 - used)) & 1u & static_cast<uint32_t>(nonzero));
+        v[i] = (v[i] ^ negate) - negate;
+        used += nonzero;
+    }
+#else
+    // A core that executes conditionally keeps these branches short.
     for (int32_t i = 0; i < kDim; ++i) {
         if (v[i] == 0) continue;
         if (signs & 0x80000000u) v[i] = -v[i];
         signs <<= 1;
         ++used;
     }
+#endif
     return used;
 }
 
@@ -117,6 +129,29 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
     Cursor c(r);
     const int32_t startByte = c.byte, startBit = c.bit;
     int32_t i = 0;
+#if defined(__x86_64__)
+    // With 64-bit registers, while eight bytes remain: one load serves
+    // several codewords, shifted along in a register (57 bits or more from
+    // bit 7 at the latest, each codeword 21 at most), so that the next
+    // window does not wait for a load.
+    while (i < count && c.byte <= c.length - 8) {
+        uint64_t bits;
+        std::memcpy(&bits, c.data + c.byte, 8);
+        bits = __builtin_bswap64(bits) << c.bit;
+        const int32_t room = 64 - c.bit - 21;
+        int32_t taken = 0;
+        do {
+            const int32_t used =
+                bookCodeword<kDim, kUnsigned>(first, tree, values, static_cast<uint32_t>(bits >> 32), out + i);
+            bits <<= used;
+            taken += used;
+            i += kDim;
+        } while (i < count && taken <= room);
+        const int32_t t = c.bit + taken;
+        c.byte += t >> 3;
+        c.bit = t & 7;
+    }
+#endif
     // While four bytes remain at the cursor, the window is a plain load and
     // no codeword (21 bits at most with its signs, from bit 7 at the latest)
     // can end past the data: no checks.
@@ -173,6 +208,13 @@ inline int32_t escapePair(Cursor* c, const uint16_t* first, const uint16_t* tree
     int32_t v0 = q[0];
     uint32_t signs = win << length;
     int32_t used = length;
+#if defined(__x86_64__)
+    // Without branches, as in applySigns.
+    const uint32_t nonzero0 = v0 != 0, nonzero1 = v1 != 0;
+    const bool negative0 = ((signs >> 31) & nonzero0) != 0;
+    const bool negative1 = ((signs >> (31 - nonzero0)) & nonzero1) != 0;
+    used += static_cast<int32_t>(nonzero0 + nonzero1);
+#else
     bool negative0 = false, negative1 = false;
     if (v0 != 0) {
         negative0 = (signs & 0x80000000u) != 0;
@@ -183,6 +225,7 @@ inline int32_t escapePair(Cursor* c, const uint16_t* first, const uint16_t* tree
         negative1 = (signs & 0x80000000u) != 0;
         ++used;
     }
+#endif
     if (kChecked) {
         if (!c->advance(used)) return -1;
     } else {
