@@ -165,6 +165,100 @@ template <int M>
     }
 }
 
+// One radix-2 butterfly of fftStage at (p, p + h): b rotated by (c, s),
+// then added to and taken from a, or (second quarter of the span) the same
+// times -j.
+template <bool kMinusJ>
+[[gnu::always_inline]] inline void butterfly(int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi, int32_t c,
+                                             int32_t s) {
+    int32_t tr, ti;
+    rotate(br, bi, c, s, tr, ti);
+    const int32_t xr = ar, xi = ai;
+    if (kMinusJ) {
+        ar = wrapAdd(xr, ti);
+        ai = wrapSub(xi, tr);
+        br = wrapSub(xr, ti);
+        bi = wrapAdd(xi, tr);
+    } else {
+        ar = wrapAdd(xr, tr);
+        ai = wrapAdd(xi, ti);
+        br = wrapSub(xr, tr);
+        bi = wrapSub(xi, ti);
+    }
+}
+
+// The stages of spans h and 2h in one pass on a scalar core, each value
+// loaded and stored once for both: places p, p + h, p + 2h, p + 3h (p = g
+// + j, g a multiple of 4h) go through span h's butterflies at offset j,
+// then span 2h's at offsets j and j + h, the same operations as the two
+// stages one after the other. Offsets j from j0 to j0 + h/2 - 1: kMinusJ
+// tells whether they lie in the second quarter of span h.
+template <int M, bool kMinusJ>
+[[gnu::always_inline]] inline void fftStagePairRun(int32_t* __restrict re, int32_t* __restrict im, int h,
+                                                   int j0) {
+    const int step = 256 >> __builtin_ctz(static_cast<unsigned>(h));
+    for (int j = j0; j < j0 + h / 2; ++j) {
+        const int a = j - (kMinusJ ? h / 2 : 0);
+        const int32_t c1 = kFftCos[a * step], s1 = kFftCos[128 - a * step];
+        const int32_t c2 = kFftCos[j * step / 2], s2 = kFftCos[128 - j * step / 2];
+        for (int p = j; p < M; p += 4 * h) {
+            int32_t r0 = re[p], i0 = im[p], r1 = re[p + h], i1 = im[p + h];
+            int32_t r2 = re[p + 2 * h], i2 = im[p + 2 * h], r3 = re[p + 3 * h], i3 = im[p + 3 * h];
+            butterfly<kMinusJ>(r0, i0, r1, i1, c1, s1);
+            butterfly<kMinusJ>(r2, i2, r3, i3, c1, s1);
+            butterfly<false>(r0, i0, r2, i2, c2, s2);
+            butterfly<true>(r1, i1, r3, i3, c2, s2);
+            re[p] = r0;
+            im[p] = i0;
+            re[p + h] = r1;
+            im[p + h] = i1;
+            re[p + 2 * h] = r2;
+            im[p + 2 * h] = i2;
+            re[p + 3 * h] = r3;
+            im[p + 3 * h] = i3;
+        }
+    }
+}
+
+// Spans 4 and 8 in one pass on a scalar core, at offset J of each group of
+// 16 places: span 4's butterflies at (p, p + 4) and (p + 8, p + 12) with
+// its written-out twiddle J, then span 8's at offsets J and J + 4.
+template <int M, int J>
+[[gnu::always_inline]] inline void spanFourEightPass(int32_t* __restrict re, int32_t* __restrict im) {
+    const int32_t c = kFftCos[J * 32], s = kFftCos[128 - J * 32];
+    auto four = [](int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi) {
+        int32_t tr, ti;
+        spanFourTwiddle<J>(br, bi, tr, ti);
+        const int32_t xr = ar, xi = ai;
+        ar = wrapAdd(xr, tr);
+        ai = wrapAdd(xi, ti);
+        br = wrapSub(xr, tr);
+        bi = wrapSub(xi, ti);
+    };
+    for (int p = J; p < M; p += 16) {
+        int32_t r0 = re[p], i0 = im[p], r1 = re[p + 4], i1 = im[p + 4];
+        int32_t r2 = re[p + 8], i2 = im[p + 8], r3 = re[p + 12], i3 = im[p + 12];
+        four(r0, i0, r1, i1);
+        four(r2, i2, r3, i3);
+        butterfly<false>(r0, i0, r2, i2, c, s);
+        butterfly<true>(r1, i1, r3, i3, c, s);
+        re[p] = r0;
+        im[p] = i0;
+        re[p + 4] = r1;
+        im[p + 4] = i1;
+        re[p + 8] = r2;
+        im[p + 8] = i2;
+        re[p + 12] = r3;
+        im[p + 12] = i3;
+    }
+}
+
+template <int M>
+[[gnu::always_inline]] inline void fftStagePair(int32_t* __restrict re, int32_t* __restrict im, int h) {
+    fftStagePairRun<M, false>(re, im, h, 0);
+    fftStagePairRun<M, true>(re, im, h, h / 2);
+}
+
 // The stage of span h = 8 << T on the in-place radix-4 groups of a vector
 // target, with the same operations as fftStage: slot k + m q holds place
 // r_k + m, and place r_k + h is group k + L (L = q >> (T + 2)); place r_k's
@@ -317,28 +411,21 @@ FX_VECTOR_CLONES void dct4(int32_t* __restrict data, int32_t* __restrict work) {
         im[r + 3] = wrapAdd(s1i, s3r);
     }
 
-    // Span 4 (done above on a vector target).
-    for (int g = 0; g < (kFxVectorTarget ? 0 : M); g += 8) {
-        int32_t* __restrict gr = re + g;
-        int32_t* __restrict gi = im + g;
-        auto butterfly = [&](int j, int32_t tr, int32_t ti) {
-            const int32_t ar = gr[j], ai = gi[j];
-            gr[j] = wrapAdd(ar, tr);
-            gi[j] = wrapAdd(ai, ti);
-            gr[4 + j] = wrapSub(ar, tr);
-            gi[4 + j] = wrapSub(ai, ti);
-        };
-        int32_t tr, ti;
-        spanFourTwiddle<0>(gr[4], gi[4], tr, ti);
-        butterfly(0, tr, ti);
-        spanFourTwiddle<1>(gr[5], gi[5], tr, ti);
-        butterfly(1, tr, ti);
-        spanFourTwiddle<2>(gr[6], gi[6], tr, ti);
-        butterfly(2, tr, ti);
-        spanFourTwiddle<3>(gr[7], gi[7], tr, ti);
-        butterfly(3, tr, ti);
+    if (kFxVectorTarget) {
+        for (int h = 8 << kSpansInGroups<N>; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
+    } else {
+        // Spans 4 and 8, then two by two; the pairs that pay on this core.
+        spanFourEightPass<M, 0>(re, im);
+        spanFourEightPass<M, 1>(re, im);
+        spanFourEightPass<M, 2>(re, im);
+        spanFourEightPass<M, 3>(re, im);
+        if constexpr (M == 512) {
+            fftStagePair<M>(re, im, 16);
+            fftStagePair<M>(re, im, 64);
+        } else {
+            fftStage<M>(re, im, 16);
+        }
     }
-    for (int h = kFxVectorTarget ? 8 << kSpansInGroups<N> : 8; h < M / 2; h <<= 1) fftStage<M>(re, im, h);
     if (kFxVectorTarget) {
         // The last stage vectorises on its own, and so does the post-twiddle
         // in place with the interleaving stores after it.

@@ -446,7 +446,9 @@ int32_t parseRawDataBlock(AacDecoder* d, FrameInfo* info, int32_t* spectra) {
     info->channelCount = 0;
     info->prevWindowShape[0] = 0;
     std::memset(&info->drc, 0, sizeof(info->drc));
-    for (int32_t ch = 0; ch < kMaxChannels; ++ch) SbrInitFrame(&info->sbr[ch], ch);
+    // Only an SBR stage (or the probe looking for one) reads the SBR records.
+    if (d->sbrEnabled || d->probeOnly)
+        for (int32_t ch = 0; ch < kMaxChannels; ++ch) SbrInitFrame(&info->sbr[ch], ch);
 
     int32_t decoded = 0;
     uint32_t decodedMask = 0;
