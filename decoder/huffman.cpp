@@ -102,7 +102,7 @@ inline int32_t applySigns(int32_t* v, uint32_t signs) {
 // applied) into v; returns the bits it takes with its sign bits.
 template <int32_t kDim, bool kUnsigned>
 inline int32_t bookCodeword(const uint16_t* first, const uint16_t* tree, const int8_t* values, uint32_t win,
-                            int32_t* v) {
+                            int32_t* v, const uint8_t* signBits = nullptr) {
     const uint32_t entry = huffmanLookup(first, tree, win);
     const int32_t length = leafLength(entry);
     const int8_t* q = values + kDim * leafIndex(entry);
@@ -116,9 +116,35 @@ inline int32_t bookCodeword(const uint16_t* first, const uint16_t* tree, const i
     v[1] = q[1];
     v[0] = q[0];
     int32_t used = length;
-    if (kUnsigned) used += applySigns<kDim>(v, win << length);
+    if (kUnsigned) {
+        const int32_t signs = applySigns<kDim>(v, win << length);
+        used += signBits != nullptr ? signBits[leafIndex(entry)] : signs;
+    }
     return used;
 }
+
+#if defined(__x86_64__)
+// Sign bits of each codeword index of books 1-11 (its nonzero values): the
+// next codeword's position then waits on one table load rather than on the
+// values and their tests, the longest chain of the decoding loop on a deep
+// pipeline.
+struct SignBitCounts {
+    uint8_t count[12][289];
+};
+
+SignBitCounts countSignBits() {
+    SignBitCounts t{};
+    for (int32_t cb = 1; cb <= 11; ++cb) {
+        const int32_t dim = cb <= 4 ? 4 : 2;
+        const int32_t indices = cb <= 6 ? 81 : cb <= 8 ? 64 : cb <= 10 ? 169 : 289;
+        for (int32_t i = 0; i < indices; ++i)
+            for (int32_t k = 0; k < dim; ++k) t.count[cb][i] += kSpectrumValues[cb][dim * i + k] != 0;
+    }
+    return t;
+}
+
+const SignBitCounts kSignBitCounts = countSignBits();
+#endif
 
 // Books 1-10: dimension 4 or 2, signed values or magnitudes with sign bits.
 template <int32_t kDim, bool kUnsigned>
@@ -141,8 +167,8 @@ int32_t decodeBook(BitReader* r, int32_t codebook, int32_t count, int32_t* out) 
         const int32_t room = 64 - c.bit - 21;
         int32_t taken = 0;
         do {
-            const int32_t used =
-                bookCodeword<kDim, kUnsigned>(first, tree, values, static_cast<uint32_t>(bits >> 32), out + i);
+            const int32_t used = bookCodeword<kDim, kUnsigned>(first, tree, values, static_cast<uint32_t>(bits >> 32),
+                                                               out + i, kSignBitCounts.count[codebook]);
             bits <<= used;
             taken += used;
             i += kDim;
@@ -209,11 +235,11 @@ inline int32_t escapePair(Cursor* c, const uint16_t* first, const uint16_t* tree
     uint32_t signs = win << length;
     int32_t used = length;
 #if defined(__x86_64__)
-    // Without branches, as in applySigns.
+    // Without branches, as in applySigns, and the bits counted from the table.
     const uint32_t nonzero0 = v0 != 0, nonzero1 = v1 != 0;
     const bool negative0 = ((signs >> 31) & nonzero0) != 0;
     const bool negative1 = ((signs >> (31 - nonzero0)) & nonzero1) != 0;
-    used += static_cast<int32_t>(nonzero0 + nonzero1);
+    used += kSignBitCounts.count[kEscHcb][leafIndex(entry)];
 #else
     bool negative0 = false, negative1 = false;
     if (v0 != 0) {
