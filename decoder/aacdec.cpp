@@ -112,7 +112,7 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     readBits(r, 1); // private_bit
     const uint32_t channelConfig = readBits(r, 3);
     readBits(r, 4);  // original_copy, home, copyright id bit and start
-    readBits(r, 13); // aac_frame_length
+    const uint32_t frameBytes = readBits(r, 13); // aac_frame_length
     readBits(r, 11); // adts_buffer_fullness
     const uint32_t blocks = readBits(r, 2);
     // CRCs are not verified. A protected frame of several blocks gives the
@@ -138,6 +138,7 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     d->tableSet = 0;
     d->adtsBlocksLeft = static_cast<int32_t>(blocks);
     d->adtsBlockCrc = protectionAbsent == 0 && blocks > 0 ? 1 : 0;
+    d->adtsFrameBytes = static_cast<int32_t>(frameBytes);
     d->frameLength = kFrameLength;
     return AAC_DEC_OK;
 }
@@ -153,6 +154,8 @@ struct CallState {
     uint8_t drcProgRefLevel;
     int32_t frameLength;
     int32_t adtsBlocksLeft;
+    int32_t adtsFrameBytes;
+    int32_t adtsFrameLeft;
     int32_t noiseSeed[kMaxChannels];
     int32_t elementTag[kMaxChannels];
 };
@@ -165,6 +168,8 @@ void saveCallState(const AacDecoder* d, CallState* s) {
     s->drcProgRefLevel = d->drcProgRefLevel;
     s->frameLength = d->frameLength;
     s->adtsBlocksLeft = d->adtsBlocksLeft;
+    s->adtsFrameBytes = d->adtsFrameBytes;
+    s->adtsFrameLeft = d->adtsFrameLeft;
     for (int i = 0; i < kMaxChannels; ++i) {
         s->noiseSeed[i] = d->noiseSeed[i];
         s->elementTag[i] = d->elementTag[i];
@@ -179,10 +184,20 @@ void restoreCallState(AacDecoder* d, const CallState* s) {
     d->drcProgRefLevel = s->drcProgRefLevel;
     d->frameLength = s->frameLength;
     d->adtsBlocksLeft = s->adtsBlocksLeft;
+    d->adtsFrameBytes = s->adtsFrameBytes;
+    d->adtsFrameLeft = s->adtsFrameLeft;
     for (int i = 0; i < kMaxChannels; ++i) {
         d->noiseSeed[i] = s->noiseSeed[i];
         d->elementTag[i] = s->elementTag[i];
     }
+}
+
+// Whether the block just parsed, byte aligned and with its CRC, ends within
+// its ADTS frame (always, outside ADTS).
+bool adtsBlockInFrame(const AacDecoder* d) {
+    if (d->adtsMode != 1) return true;
+    const int64_t end = (static_cast<int64_t>(d->reader->bitsConsumed) + 7) / 8 + (d->adtsBlockCrc ? 2 : 0);
+    return end <= d->adtsFrameEnd;
 }
 
 bool readerPastEnd(const BitReader* r) {
@@ -202,8 +217,9 @@ int32_t runFrameDriver(AacDecoder* d, FrameInfo* info) {
     const int32_t decoded = parseRawDataBlock(d, info, spectra);
     if (d->probeOnly) return decoded < 0 ? AAC_DEC_ERROR : decoded;
     // A channel pair (or dual mono) in a mono configuration has nowhere to go:
-    // the caller's buffer holds one channel.
-    if (decoded < 0 || decoded > d->channels) {
+    // the caller's buffer holds one channel. An ADTS block that runs past its
+    // frame's aac_frame_length (with its CRC) has read the next frame's bits.
+    if (decoded < 0 || decoded > d->channels || !adtsBlockInFrame(d)) {
         if (keepSbr) SbrRestoreParseState(d->sbrChannel, d->sbrSnapshot);
         return AAC_DEC_ERROR;
     }
@@ -295,11 +311,15 @@ int32_t AacDecDecodeFrame(AacDecoder* d, const uint8_t* data, int32_t* inOutByte
             skipBits(r, 8);
             if (r->byteIndex >= available) return AAC_DEC_ERROR;
         }
+        const int32_t syncAt = static_cast<int32_t>(r->bitsConsumed / 8);
         skipBits(r, 12);
         if (readAdtsHeader(d, r) != AAC_DEC_OK) {
             restoreCallState(d, &before);
             return AAC_DEC_ERROR;
         }
+        d->adtsFrameEnd = syncAt + d->adtsFrameBytes;
+    } else if (d->adtsMode == 1) {
+        d->adtsFrameEnd = d->adtsFrameLeft;
     }
 
     // Refusals below consume nothing, so a header just read must be read
@@ -341,6 +361,7 @@ int32_t AacDecDecodeFrame(AacDecoder* d, const uint8_t* data, int32_t* inOutByte
     if (d->adtsMode == 1 && d->adtsBlockCrc && r->byteIndex + 2 <= available) skipBits(r, 16);
     *inOutPcmBytes = written * 2;
     *inOutBytes = r->bitsConsumed / 8;
+    if (d->adtsMode == 1) d->adtsFrameLeft = d->adtsFrameEnd - *inOutBytes;
     d->frameCount += 1;
     return AAC_DEC_OK;
 }

@@ -362,3 +362,37 @@ TEST_F(AdtsEntry, ABlockThatBreaksEndsItsFrame) {
     EXPECT_EQ(decode(next, &consumed, 8192), AAC_DEC_OK);
     EXPECT_EQ(dec.d->adtsBlocksLeft, 0);
 }
+
+// A block that runs past its frame's aac_frame_length has read the next
+// frame's bits: that frame fails and leaves the decoder as it was, and the
+// next call looks for a header. Declared one byte short of where its block
+// ends, the first frame of a clean stream fails; the true one then decodes
+// as on a fresh decoder.
+TEST_F(AdtsEntry, ABlockRunningPastItsFrameLengthFailsItsFrame) {
+    const std::vector<uint8_t> s = readStream("lc_ff_48000_st_ms.adts");
+    AacStreamConfig c{};
+    int32_t n = static_cast<int32_t>(s.size());
+    ASSERT_EQ(AacDecParseConfig(s.data(), &n, &c, 1), 0);
+    ASSERT_EQ(AacDecInit(dec.d, &c), 0);
+    Decoder fresh;
+    ASSERT_EQ(AacDecInit(fresh.d, &c), 0);
+    std::vector<int16_t> expected(4096), got(4096);
+    int32_t blockEnd = static_cast<int32_t>(s.size()), expectedBytes = 8192;
+    ASSERT_EQ(AacDecDecodeFrame(fresh.d, s.data(), &blockEnd, expected.data(), &expectedBytes), AAC_DEC_OK);
+    ASSERT_LE(static_cast<size_t>(blockEnd), adtsLength(s, 0));
+
+    std::vector<uint8_t> lying = s;
+    const uint32_t declared = static_cast<uint32_t>(blockEnd - 1);
+    lying[3] = static_cast<uint8_t>((lying[3] & 0xFC) | (declared >> 11));
+    lying[4] = static_cast<uint8_t>(declared >> 3);
+    lying[5] = static_cast<uint8_t>((lying[5] & 0x1F) | ((declared & 7) << 5));
+    int32_t consumed = 0;
+    EXPECT_EQ(decode(lying, &consumed, 8192), AAC_DEC_ERROR);
+    EXPECT_EQ(dec.d->adtsBlocksLeft, -1);
+
+    int32_t in = static_cast<int32_t>(s.size()), out = 8192;
+    ASSERT_EQ(AacDecDecodeFrame(dec.d, s.data(), &in, got.data(), &out), AAC_DEC_OK);
+    EXPECT_EQ(in, blockEnd);
+    ASSERT_EQ(out, expectedBytes);
+    EXPECT_EQ(std::memcmp(got.data(), expected.data(), static_cast<size_t>(out)), 0);
+}
