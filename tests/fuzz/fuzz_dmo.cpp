@@ -3,7 +3,7 @@
 // fed in random pieces with Flush and Discontinuity interleaved; output is
 // pulled with ProcessOutput after each piece.
 //   byte 0: bit 0 subtype (configuration only / configuration and first unit),
-//           bit 1 honest length fields, bits 2..7 seed of the pieces
+//           bit 1 honest fields (tag, rate, sizes, lengths), bits 2..7 seed of the pieces
 //   byte 1: nChannels, byte 2: configuration length (0..63), byte 3: unit length
 //   then the configuration, the unit, and the stream.
 #include <cstddef>
@@ -83,11 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The format block, its length fields true or not, its size cut or not.
     const size_t head = unitSubtype ? 26 : 18;
     std::vector<uint8_t> format(head + ascLen + unitLen, 0);
-    put16(format, 0, 0xA106);
+    // An honest block has the tag, a rate and 16 bits; a dishonest one may
+    // carry any tag, rate, byte rate, alignment and sample size.
+    static const uint32_t kRates[] = {44100, 8000, 22050, 48000, 96000, 0, 7350, 0xFFFFFFFFu};
+    const uint32_t rate = honest ? 44100 : (rng.next() & 1) ? kRates[rng.next() % 8] : rng.next();
+    put16(format, 0, honest || (rng.next() & 1) ? 0xA106 : rng.next() & 0xFFFF);
     put16(format, 2, data[1]);
-    format[4] = 0x44;
-    format[5] = 0xAC; // 44100
-    put16(format, 14, 16);
+    put16(format, 4, rate & 0xFFFF);
+    put16(format, 6, rate >> 16);
+    if (!honest) {
+        put16(format, 8, rng.next() & 0xFFFF);
+        put16(format, 10, rng.next() & 0xFFFF);
+        put16(format, 12, rng.next() & 0xFF);
+    }
+    put16(format, 14, honest || (rng.next() & 1) ? 16 : rng.next() & 0xFF);
     put16(format, 16, honest ? (unitSubtype ? 8 + ascLen + unitLen : ascLen) : rng.next() & 0xFFFF);
     if (unitSubtype) {
         put16(format, 18, honest ? ascLen : rng.next() & 0xFF);
