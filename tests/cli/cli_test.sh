@@ -173,6 +173,8 @@ if [ "$mp4" = yes ]; then
     "$cli" decode "$data/lc_ff_22050_mo.adts" -o "$work/a.wav" -q
     cmp -s "$work/m.wav" "$work/a.wav" && pass "several tracks: the first AAC track decodes" || fail "several tracks"
     expect_refusal "MP4 without an AAC track" "no AAC audio track" decode "$cdata/video_only.mp4" -o "$work/out.wav"
+    expect_refusal "MP4 whose only audio is not AAC" "no AAC audio track" decode "$cdata/alac_only.m4a" -o "$work/out.wav"
+    expect_refusal "info on MP4 whose only audio is not AAC" "no AAC audio track" info "$cdata/alac_only.m4a"
     head -c 3000 "$cdata/he_fdk_48000_st.m4a" >"$work/cut.m4a"
     "$cli" decode "$work/cut.m4a" -o "$work/out.wav" -q >/dev/null 2>&1
     rc=$?
