@@ -113,10 +113,12 @@ PIXKIT_KERNEL void blendRegularRun<2, 1>(const uint8_t* __restrict top, const ui
 // shape by itself.
 __attribute__((target("avx512bw"))) void blendBytePairsAvx512(const uint8_t* top, const uint8_t* bottom,
                                                              const uint16_t* wTop, const uint16_t* wBottom,
-                                                             uint8_t* out, int m) {
+                                                             uint8_t* out, int m, ptrdiff_t ahead) {
     constexpr int kBlock = 32;
     for (int c = 0;; c += kBlock) {
         if (c + kBlock > m) c = m - kBlock;
+        _mm_prefetch(reinterpret_cast<const char*>(top + 2 * c + ahead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(bottom + 2 * c + ahead), _MM_HINT_T0);
         const __m512i t = _mm512_maddubs_epi16(_mm512_loadu_si512(top + 2 * c), _mm512_loadu_si512(wTop + c));
         const __m512i b = _mm512_maddubs_epi16(_mm512_loadu_si512(bottom + 2 * c), _mm512_loadu_si512(wBottom + c));
         const __m512i sum = _mm512_srli_epi16(_mm512_add_epi16(t, b), 6);
@@ -127,10 +129,14 @@ __attribute__((target("avx512bw"))) void blendBytePairsAvx512(const uint8_t* top
 
 __attribute__((target("avx2"))) void blendBytePairsAvx2(const uint8_t* top, const uint8_t* bottom,
                                                        const uint16_t* wTop, const uint16_t* wBottom, uint8_t* out,
-                                                       int m) {
+                                                       int m, ptrdiff_t ahead) {
     constexpr int kBlock = 16;
     for (int c = 0;; c += kBlock) {
         if (c + kBlock > m) c = m - kBlock;
+        if ((c & 31) == 0) {
+            _mm_prefetch(reinterpret_cast<const char*>(top + 2 * c + ahead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(bottom + 2 * c + ahead), _MM_HINT_T0);
+        }
         const __m256i t = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 2 * c)),
                                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wTop + c)));
         const __m256i b = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 2 * c)),
@@ -226,6 +232,13 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
         uint8_t* out = dst + size_t(i) * dstWidth + j0;
 #if defined(PIXKIT_BYTE_PAIR_KERNEL)
         if (byteKernel) {
+            // The next row's taps are fetched while this row is blended: a
+            // row of a small frame is too short for the hardware prefetcher
+            // to catch up with by itself.
+            const ptrdiff_t ahead =
+                i + 1 < dstHeight
+                    ? ptrdiff_t(int(((uint64_t(i + 1) * stepY) >> 18) << sy) + winY - y0) * srcWidth
+                    : 0;
             if (fy != pairWeightsFy) {
                 // fy changes every few rows at most: the weights follow it.
                 for (int r = 0; r < runs.count; ++r)
@@ -240,10 +253,10 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
                 const int x = t.left[c0];
                 if (byteKernel == 2 && m >= 32)
                     blendBytePairsAvx512(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
-                                         out + c0, m);
+                                         out + c0, m, ahead);
                 else if (m >= 16)
                     blendBytePairsAvx2(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
-                                       out + c0, m);
+                                       out + c0, m, ahead);
                 else
                     for (int c = c0; c < c0 + m; ++c) {
                         const int h0 = t.wLeft[c] * top[t.left[c]] + t.wRight[c] * top[t.right[c]];
