@@ -273,33 +273,16 @@ template <int q, int T>
         for (int m = 0; m < 4; ++m) {
             const int j = 4 * jHigh + m;
             const int a = j < quarter ? j : j - quarter;
-            const int32_t c = kFftCos[a * step], s = kFftCos[128 - a * step], d = c - s;
+            const int32_t c = kFftCos[a * step], s = kFftCos[128 - a * step];
             int32_t* __restrict ar = xr + m * q + top * 2 * L;
             int32_t* __restrict ai = xi + m * q + top * 2 * L;
             int32_t* __restrict br = ar + L;
             int32_t* __restrict bi = ai + L;
-            if (j < quarter) {
-                for (int k = 0; k < L; ++k) {
-                    int32_t tr, ti;
-                    rotate(br[k], bi[k], c, s, d, tr, ti);
-                    const int32_t x0 = ar[k], x1 = ai[k];
-                    ar[k] = wrapAdd(x0, tr);
-                    ai[k] = wrapAdd(x1, ti);
-                    br[k] = wrapSub(x0, tr);
-                    bi[k] = wrapSub(x1, ti);
-                }
-            } else {
-                // The second quarter of the span: the same angle times -j.
-                for (int k = 0; k < L; ++k) {
-                    int32_t tr, ti;
-                    rotate(br[k], bi[k], c, s, d, tr, ti);
-                    const int32_t x0 = ar[k], x1 = ai[k];
-                    ar[k] = wrapAdd(x0, ti);
-                    ai[k] = wrapSub(x1, tr);
-                    br[k] = wrapSub(x0, ti);
-                    bi[k] = wrapAdd(x1, tr);
-                }
-            }
+            // The second quarter of the span: the same angle times -j.
+            if (j < quarter)
+                for (int k = 0; k < L; ++k) butterfly<false>(ar[k], ai[k], br[k], bi[k], c, s);
+            else
+                for (int k = 0; k < L; ++k) butterfly<true>(ar[k], ai[k], br[k], bi[k], c, s);
         }
     }
 }
