@@ -102,8 +102,9 @@ void wireContext(DecoderBlock* b) {
     d->elementTag[0] = d->elementTag[1] = 255;
 }
 
-// Parses the ADTS header that follows the sync word and applies it.
-int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
+// Parses the ADTS header that follows the sync word and applies it;
+// *frameBytes is its aac_frame_length.
+int32_t readAdtsHeader(AacDecoder* d, BitReader* r, int32_t* frameBytes) {
     readBits(r, 1); // ID
     readBits(r, 2); // layer
     const uint32_t protectionAbsent = readBits(r, 1);
@@ -112,7 +113,7 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     readBits(r, 1); // private_bit
     const uint32_t channelConfig = readBits(r, 3);
     readBits(r, 4);  // original_copy, home, copyright id bit and start
-    const uint32_t frameBytes = readBits(r, 13); // aac_frame_length
+    *frameBytes = static_cast<int32_t>(readBits(r, 13)); // aac_frame_length
     readBits(r, 11); // adts_buffer_fullness
     const uint32_t blocks = readBits(r, 2);
     // CRCs are not verified. A protected frame of several blocks gives the
@@ -138,7 +139,6 @@ int32_t readAdtsHeader(AacDecoder* d, BitReader* r) {
     d->tableSet = 0;
     d->adtsBlocksLeft = static_cast<int32_t>(blocks);
     d->adtsBlockCrc = protectionAbsent == 0 && blocks > 0 ? 1 : 0;
-    d->adtsFrameBytes = static_cast<int32_t>(frameBytes);
     d->frameLength = kFrameLength;
     return AAC_DEC_OK;
 }
@@ -154,8 +154,6 @@ struct CallState {
     uint8_t drcProgRefLevel;
     int32_t frameLength;
     int32_t adtsBlocksLeft;
-    int32_t adtsFrameBytes;
-    int32_t adtsFrameLeft;
     int32_t noiseSeed[kMaxChannels];
     int32_t elementTag[kMaxChannels];
 };
@@ -168,8 +166,6 @@ void saveCallState(const AacDecoder* d, CallState* s) {
     s->drcProgRefLevel = d->drcProgRefLevel;
     s->frameLength = d->frameLength;
     s->adtsBlocksLeft = d->adtsBlocksLeft;
-    s->adtsFrameBytes = d->adtsFrameBytes;
-    s->adtsFrameLeft = d->adtsFrameLeft;
     for (int i = 0; i < kMaxChannels; ++i) {
         s->noiseSeed[i] = d->noiseSeed[i];
         s->elementTag[i] = d->elementTag[i];
@@ -184,8 +180,6 @@ void restoreCallState(AacDecoder* d, const CallState* s) {
     d->drcProgRefLevel = s->drcProgRefLevel;
     d->frameLength = s->frameLength;
     d->adtsBlocksLeft = s->adtsBlocksLeft;
-    d->adtsFrameBytes = s->adtsFrameBytes;
-    d->adtsFrameLeft = s->adtsFrameLeft;
     for (int i = 0; i < kMaxChannels; ++i) {
         d->noiseSeed[i] = s->noiseSeed[i];
         d->elementTag[i] = s->elementTag[i];
@@ -313,11 +307,12 @@ int32_t AacDecDecodeFrame(AacDecoder* d, const uint8_t* data, int32_t* inOutByte
         }
         const int32_t syncAt = static_cast<int32_t>(r->bitsConsumed / 8);
         skipBits(r, 12);
-        if (readAdtsHeader(d, r) != AAC_DEC_OK) {
+        int32_t frameBytes = 0;
+        if (readAdtsHeader(d, r, &frameBytes) != AAC_DEC_OK) {
             restoreCallState(d, &before);
             return AAC_DEC_ERROR;
         }
-        d->adtsFrameEnd = syncAt + d->adtsFrameBytes;
+        d->adtsFrameEnd = syncAt + frameBytes;
     } else if (d->adtsMode == 1) {
         d->adtsFrameEnd = d->adtsFrameLeft;
     }

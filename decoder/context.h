@@ -118,9 +118,8 @@ struct AacDecoder {
     int32_t adtsMode;            // 1 once the first frame began with a sync word
     uint8_t drcProgRefLevel;     // last prog_ref_level transmitted, or kDrcNoReferenceLevel
     uint8_t adtsBlockCrc;        // the blocks of the current ADTS frame each end in a CRC
-    int32_t adtsFrameBytes;      // aac_frame_length of the current ADTS frame
     int32_t adtsFrameEnd;        // during a call: where the frame ends, in bytes from the call's data
-    int32_t adtsFrameLeft;       // between calls: the frame's bytes from the next call's data on
+    int32_t adtsFrameLeft;       // after a block: the frame's bytes from the next call's data on (set on success only)
 };
 
 // Reference level assumed until a stream sends one: the level at which the
