@@ -69,6 +69,18 @@ template <int J>
     }
 }
 
+// One span-4 butterfly of twiddle J: b times the twiddle, added to and taken from a.
+template <int J>
+[[gnu::always_inline]] inline void spanFourButterfly(int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi) {
+    int32_t tr, ti;
+    spanFourTwiddle<J>(br, bi, tr, ti);
+    const int32_t xr = ar, xi = ai;
+    ar = wrapAdd(xr, tr);
+    ai = wrapAdd(xi, ti);
+    br = wrapSub(xr, tr);
+    bi = wrapSub(xi, ti);
+}
+
 // The span-4 butterflies of twiddle J over the in-place radix-4 groups of a
 // vector target: slot k + J q (place r + J) meets slot k + q/2 + J q (place
 // r + 4 + J), the group at r + 4 being group k + q/2.
@@ -78,15 +90,7 @@ template <int J>
     int32_t* __restrict ai = xi + J * q;
     int32_t* __restrict br = xr + J * q + q / 2;
     int32_t* __restrict bi = xi + J * q + q / 2;
-    for (int k = 0; k < q / 2; ++k) {
-        int32_t tr, ti;
-        spanFourTwiddle<J>(br[k], bi[k], tr, ti);
-        const int32_t a0 = ar[k], a1 = ai[k];
-        ar[k] = wrapAdd(a0, tr);
-        ai[k] = wrapAdd(a1, ti);
-        br[k] = wrapSub(a0, tr);
-        bi[k] = wrapSub(a1, ti);
-    }
+    for (int k = 0; k < q / 2; ++k) spanFourButterfly<J>(ar[k], ai[k], br[k], bi[k]);
 }
 
 // A twiddle of a general FFT stage: cos and sin of pi j / h from the quarter-wave table.
@@ -226,20 +230,11 @@ template <int M, bool kMinusJ>
 template <int M, int J>
 [[gnu::always_inline]] inline void spanFourEightPass(int32_t* __restrict re, int32_t* __restrict im) {
     const int32_t c = kFftCos[J * 32], s = kFftCos[128 - J * 32];
-    auto four = [](int32_t& ar, int32_t& ai, int32_t& br, int32_t& bi) {
-        int32_t tr, ti;
-        spanFourTwiddle<J>(br, bi, tr, ti);
-        const int32_t xr = ar, xi = ai;
-        ar = wrapAdd(xr, tr);
-        ai = wrapAdd(xi, ti);
-        br = wrapSub(xr, tr);
-        bi = wrapSub(xi, ti);
-    };
     for (int p = J; p < M; p += 16) {
         int32_t r0 = re[p], i0 = im[p], r1 = re[p + 4], i1 = im[p + 4];
         int32_t r2 = re[p + 8], i2 = im[p + 8], r3 = re[p + 12], i3 = im[p + 12];
-        four(r0, i0, r1, i1);
-        four(r2, i2, r3, i3);
+        spanFourButterfly<J>(r0, i0, r1, i1);
+        spanFourButterfly<J>(r2, i2, r3, i3);
         butterfly<false>(r0, i0, r2, i2, c, s);
         butterfly<true>(r1, i1, r3, i3, c, s);
         re[p] = r0;

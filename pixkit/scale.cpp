@@ -222,9 +222,11 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
     // Filtered rows, each kept while the next destination row still uses it.
     uint16_t filtered[2][kColumnChunk];
     int filteredRow[2] = {-1, -1};
+    // Destination row i's first source row.
+    const auto firstRow = [&](int i) { return winY + int(((uint64_t(i) * stepY) >> 18) << sy); };
     for (int i = 0; i < dstHeight; ++i) {
         const uint64_t pos = (uint64_t(i) * stepY) >> 15;
-        const int y0 = winY + int((pos >> 3) << sy);
+        const int y0 = firstRow(i);
         const int y1 = std::min(y0 + (1 << sy), lastY);
         const int fy = int(pos & 7);
         const uint8_t* top = src + size_t(y0) * srcWidth;
@@ -235,10 +237,7 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
             // The next row's taps are fetched while this row is blended: a
             // row of a small frame is too short for the hardware prefetcher
             // to catch up with by itself.
-            const ptrdiff_t ahead =
-                i + 1 < dstHeight
-                    ? ptrdiff_t(int(((uint64_t(i + 1) * stepY) >> 18) << sy) + winY - y0) * srcWidth
-                    : 0;
+            const ptrdiff_t ahead = i + 1 < dstHeight ? ptrdiff_t(firstRow(i + 1) - y0) * srcWidth : 0;
             if (fy != pairWeightsFy) {
                 // fy changes every few rows at most: the weights follow it.
                 for (int r = 0; r < runs.count; ++r)
