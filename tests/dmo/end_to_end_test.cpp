@@ -432,6 +432,21 @@ DecodedAudio decodeAdts(const std::vector<uint8_t>& bytes) {
     return a;
 }
 
+// `bytes` (an ADTS stream of the form of `base`) through the media object in
+// 5- and 4096-byte buffers: the frames and PCM of the API path, `api`.
+void expectMediaObjectGives(const StreamInput& base, const std::vector<uint8_t>& bytes, const DecodedAudio& api) {
+    StreamInput in = base;
+    in.bytes = bytes;
+    MediaObjectInput mi;
+    std::string err;
+    ASSERT_TRUE(prepareMediaObjectInput(in, &mi, &err)) << err;
+    for (size_t size : {size_t{5}, size_t{4096}}) {
+        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
+        EXPECT_EQ(run.frames, api.framesDecoded) << size;
+        EXPECT_EQ(run.pcm, api.pcm) << size;
+    }
+}
+
 } // namespace
 
 TEST(AdtsBlocks, ProtectedFramesOfSeveralBlocksDecodeAsUnprotected) {
@@ -473,17 +488,9 @@ TEST(AdtsBlocks, ProtectedFramesOfSeveralBlocksDecodeAsUnprotected) {
     EXPECT_EQ(prot.pcm, head);
     // The media object frames them alike, in small and large buffers.
     TempRegistry reg;
-    StreamInput p = s;
-    p.bytes = out;
-    MediaObjectInput mi;
-    ASSERT_TRUE(prepareMediaObjectInput(p, &mi, &err)) << err;
     ASSERT_EQ(callModule("DllRegisterServer"), S_OK);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (size_t size : {size_t{5}, size_t{4096}}) {
-        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
-        EXPECT_EQ(run.frames, prot.framesDecoded) << size;
-        EXPECT_EQ(run.pcm, prot.pcm) << size;
-    }
+    expectMediaObjectGives(s, out, prot);
     CoUninitialize();
 }
 
@@ -501,17 +508,9 @@ TEST(AdtsBlocks, AFailedFirstBlockCostsItsFrameAndNoMore) {
     const DecodedAudio damaged = decodeAdts(bad);
     EXPECT_EQ(damaged.framesDecoded, clean.framesDecoded - 2);
     // The same through the media object, in small and large buffers.
-    StreamInput d = s;
-    d.bytes = bad;
-    MediaObjectInput mi;
-    ASSERT_TRUE(prepareMediaObjectInput(d, &mi, &err)) << err;
     ASSERT_EQ(callModule("DllRegisterServer"), S_OK);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (size_t size : {size_t{5}, size_t{4096}}) {
-        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
-        EXPECT_EQ(run.frames, clean.framesDecoded - 2) << size;
-        EXPECT_EQ(run.pcm, damaged.pcm) << size;
-    }
+    expectMediaObjectGives(s, bad, damaged);
     // Frame 5's second block breaks instead: it alone is lost, and the
     // next frame is read from its header on both paths.
     const AdtsFrames f = splitBlocks(s.bytes);
@@ -522,13 +521,7 @@ TEST(AdtsBlocks, AFailedFirstBlockCostsItsFrameAndNoMore) {
     late[at + 7 + f.blocks[5][0].size()] = 0xE0;
     const DecodedAudio lateApi = decodeAdts(late);
     EXPECT_EQ(lateApi.framesDecoded, clean.framesDecoded - 1);
-    d.bytes = late;
-    ASSERT_TRUE(prepareMediaObjectInput(d, &mi, &err)) << err;
-    for (size_t size : {size_t{5}, size_t{4096}}) {
-        const MoRun run = runMediaObject(mi, false, mi.payload, everyBytes(size, mi.payload.size()));
-        EXPECT_EQ(run.frames, clean.framesDecoded - 1) << size;
-        EXPECT_EQ(run.pcm, lateApi.pcm) << size;
-    }
+    expectMediaObjectGives(s, late, lateApi);
     CoUninitialize();
 }
 
