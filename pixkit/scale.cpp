@@ -104,48 +104,129 @@ PIXKIT_KERNEL void blendRegularRun<2, 1>(const uint8_t* __restrict top, const ui
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(PIXKIT_NO_CLONES)
 #define PIXKIT_BYTE_PAIR_KERNEL 1
-// m >= kBlock columns of one 2:1 run: each column's taps are an adjacent byte
-// pair of each row, and its four weights are the byte pairs wTop = (8 - fy)
+// The 2:1 taps of one run as byte pairs: column c's taps are bytes x + 2c and
+// x + 2c + 1 of each row, and its four weights the byte pairs wTop = (8 - fy)
 // (8 - fx, fx) and wBottom = fy (8 - fx, fx), so the whole sum is two byte
 // multiply-adds (each pair sum at most 255 x 8 (8 - fy) or 255 x 8 fy, their
-// total at most 16320: nothing saturates). Blocks of kBlock, the last one
-// moved back to overlap its predecessor. The vectoriser does not find this
-// shape by itself.
-__attribute__((target("avx512bw"))) void blendBytePairsAvx512(const uint8_t* top, const uint8_t* bottom,
-                                                             const uint16_t* wTop, const uint16_t* wBottom,
-                                                             uint8_t* out, int m, ptrdiff_t ahead) {
+// total at most 16320: nothing saturates). With shiftedHead, x is one byte
+// before the data (a first column whose left tap has weight 0, see
+// scaleBytePairs): the first block is loaded from x + 1 and moved up a byte.
+struct BytePairRun {
+    ptrdiff_t x;
+    const uint16_t* wTop;
+    const uint16_t* wBottom;
+    int c0;
+    int m;  // columns; more than one block, and one block plus one with shiftedHead
+    bool shiftedHead;
+};
+
+// A destination row: its two source rows, where the run's output goes, and
+// the offset of the next call's taps, for the prefetch. The kernels take one
+// row, or two of the same fy, which share the weights (loaded once for both).
+struct BytePairRow {
+    const uint8_t* top;
+    const uint8_t* bottom;
+    uint8_t* out;
+    ptrdiff_t ahead;
+};
+
+// Inlined where a function of their target flattens its calls.
+#define PIXKIT_AVX512 __attribute__((target("avx512bw"))) inline
+#define PIXKIT_AVX2 __attribute__((target("avx2"))) inline
+
+// Byte i of the result is byte i - 1 of the 64 at p; byte 0 is 0.
+PIXKIT_AVX512 __m512i loadShiftedUpAvx512(const uint8_t* p) {
+    const __m512i v = _mm512_loadu_si512(p);
+    return _mm512_alignr_epi8(v, _mm512_maskz_alignr_epi64(0xFF, v, _mm512_setzero_si512(), 6), 15);
+}
+
+PIXKIT_AVX512 void blendBlockAvx512(__m512i t, __m512i b, __m512i wTop, __m512i wBottom, uint8_t* out) {
+    const __m512i sum = _mm512_add_epi16(_mm512_maddubs_epi16(t, wTop), _mm512_maddubs_epi16(b, wBottom));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~__mmask32(0), _mm512_srli_epi16(sum, 6)));
+}
+
+// Blocks of 32 columns, the last one moved back to overlap its predecessor.
+// The vectoriser does not find this shape by itself.
+PIXKIT_AVX512 void blendHeadAvx512(const BytePairRun& run, const BytePairRow& row, __m512i wt, __m512i wb) {
+    blendBlockAvx512(loadShiftedUpAvx512(row.top + (run.x + 1)), loadShiftedUpAvx512(row.bottom + (run.x + 1)), wt,
+                     wb, row.out);
+}
+
+PIXKIT_AVX512 void blendAtAvx512(const BytePairRun& run, const BytePairRow& row, int c, __m512i wt, __m512i wb) {
+    const uint8_t* top = row.top + (run.x + 2 * c);
+    const uint8_t* bottom = row.bottom + (run.x + 2 * c);
+    _mm_prefetch(reinterpret_cast<const char*>(top + row.ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(bottom + row.ahead), _MM_HINT_T0);
+    blendBlockAvx512(_mm512_loadu_si512(top), _mm512_loadu_si512(bottom), wt, wb, row.out + c);
+}
+
+template <int kRows>
+PIXKIT_AVX512 void blendBytePairsAvx512(const BytePairRun& run, BytePairRow row0, BytePairRow row1) {
     constexpr int kBlock = 32;
-    for (int c = 0;; c += kBlock) {
-        if (c + kBlock > m) c = m - kBlock;
-        _mm_prefetch(reinterpret_cast<const char*>(top + 2 * c + ahead), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(bottom + 2 * c + ahead), _MM_HINT_T0);
-        const __m512i t = _mm512_maddubs_epi16(_mm512_loadu_si512(top + 2 * c), _mm512_loadu_si512(wTop + c));
-        const __m512i b = _mm512_maddubs_epi16(_mm512_loadu_si512(bottom + 2 * c), _mm512_loadu_si512(wBottom + c));
-        const __m512i sum = _mm512_srli_epi16(_mm512_add_epi16(t, b), 6);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), _mm512_maskz_cvtepi16_epi8(~__mmask32(0), sum));
-        if (c + kBlock >= m) return;
+    int c = 0;
+    if (run.shiftedHead) {
+        const __m512i wt = _mm512_loadu_si512(run.wTop), wb = _mm512_loadu_si512(run.wBottom);
+        blendHeadAvx512(run, row0, wt, wb);
+        if (kRows == 2) blendHeadAvx512(run, row1, wt, wb);
+        c = kBlock;
+    }
+    for (;; c += kBlock) {
+        if (c + kBlock > run.m) c = run.m - kBlock;
+        const __m512i wt = _mm512_loadu_si512(run.wTop + c), wb = _mm512_loadu_si512(run.wBottom + c);
+        blendAtAvx512(run, row0, c, wt, wb);
+        if (kRows == 2) blendAtAvx512(run, row1, c, wt, wb);
+        if (c + kBlock >= run.m) return;
     }
 }
 
-__attribute__((target("avx2"))) void blendBytePairsAvx2(const uint8_t* top, const uint8_t* bottom,
-                                                       const uint16_t* wTop, const uint16_t* wBottom, uint8_t* out,
-                                                       int m, ptrdiff_t ahead) {
+PIXKIT_AVX2 __m256i load256(const void* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
+// Byte i of the result is byte i - 1 of the 32 at p; byte 0 is 0.
+PIXKIT_AVX2 __m256i loadShiftedUpAvx2(const uint8_t* p) {
+    const __m256i v = load256(p);
+    return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15);
+}
+
+PIXKIT_AVX2 void blendBlockAvx2(__m256i t, __m256i b, __m256i wTop, __m256i wBottom, uint8_t* out) {
+    const __m256i sum = _mm256_add_epi16(_mm256_maddubs_epi16(t, wTop), _mm256_maddubs_epi16(b, wBottom));
+    // The pack works per 128-bit lane; the permute brings the lanes' bytes together.
+    const __m256i packed = _mm256_srli_epi16(sum, 6);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(packed, packed), 0xD8)));
+}
+
+// The same in blocks of 16.
+PIXKIT_AVX2 void blendHeadAvx2(const BytePairRun& run, const BytePairRow& row, __m256i wt, __m256i wb) {
+    blendBlockAvx2(loadShiftedUpAvx2(row.top + (run.x + 1)), loadShiftedUpAvx2(row.bottom + (run.x + 1)), wt, wb,
+                   row.out);
+}
+
+PIXKIT_AVX2 void blendAtAvx2(const BytePairRun& run, const BytePairRow& row, int c, __m256i wt, __m256i wb) {
+    const uint8_t* top = row.top + (run.x + 2 * c);
+    const uint8_t* bottom = row.bottom + (run.x + 2 * c);
+    if ((c & 31) == 0) {
+        _mm_prefetch(reinterpret_cast<const char*>(top + row.ahead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(bottom + row.ahead), _MM_HINT_T0);
+    }
+    blendBlockAvx2(load256(top), load256(bottom), wt, wb, row.out + c);
+}
+
+template <int kRows>
+PIXKIT_AVX2 void blendBytePairsAvx2(const BytePairRun& run, BytePairRow row0, BytePairRow row1) {
     constexpr int kBlock = 16;
-    for (int c = 0;; c += kBlock) {
-        if (c + kBlock > m) c = m - kBlock;
-        if ((c & 31) == 0) {
-            _mm_prefetch(reinterpret_cast<const char*>(top + 2 * c + ahead), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(bottom + 2 * c + ahead), _MM_HINT_T0);
-        }
-        const __m256i t = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 2 * c)),
-                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wTop + c)));
-        const __m256i b = _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 2 * c)),
-                                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wBottom + c)));
-        const __m256i sum = _mm256_srli_epi16(_mm256_add_epi16(t, b), 6);
-        // The pack works per 128-bit lane; the permute brings the lanes' bytes together.
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(sum, sum), 0xD8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(packed));
-        if (c + kBlock >= m) return;
+    int c = 0;
+    if (run.shiftedHead) {
+        const __m256i wt = load256(run.wTop), wb = load256(run.wBottom);
+        blendHeadAvx2(run, row0, wt, wb);
+        if (kRows == 2) blendHeadAvx2(run, row1, wt, wb);
+        c = kBlock;
+    }
+    for (;; c += kBlock) {
+        if (c + kBlock > run.m) c = run.m - kBlock;
+        const __m256i wt = load256(run.wTop + c), wb = load256(run.wBottom + c);
+        blendAtAvx2(run, row0, c, wt, wb);
+        if (kRows == 2) blendAtAvx2(run, row1, c, wt, wb);
+        if (c + kBlock >= run.m) return;
     }
 }
 #endif
@@ -195,29 +276,130 @@ PIXKIT_KERNEL void blendRun(const uint8_t* top, const uint8_t* bottom, const Col
     }
 }
 
+#if defined(PIXKIT_BYTE_PAIR_KERNEL)
+// The 2:1 pattern through the byte-pair kernels, flattened into one copy for
+// AVX-512 and one for AVX2.
+template <bool kAvx512>
+inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth, int dstHeight, int winY,
+                                  int lastY, int sy, uint64_t stepY, const ColumnTaps& t, int j0, const TapRuns& runs) {
+    // The block of the kernel that takes a run of m columns, 0 for none.
+    const auto blockOf = [&](int m, bool shiftedHead) {
+        return kAvx512 && m >= 32 + shiftedHead ? 32 : m >= 16 + shiftedHead ? 16 : 0;
+    };
+    // Per column the byte pairs of the top and bottom row's weights at fy =
+    // weightsFy; each run's on 64-byte lines, so that the kernels' weight
+    // loads never straddle two.
+    constexpr int kLine = 32;  // weight pairs per 64 bytes
+    alignas(64) uint16_t weights[2][kColumnChunk + kMaxRuns * kLine];
+    int weightsFy = -1;
+    BytePairRun list[kMaxRuns];
+    int weightsAt[kMaxRuns];
+    int count = 0;
+    for (int r = 0, at = 0; r < runs.count; ++r) {
+        int c0 = runs.begin[r], m = runs.begin[r + 1] - c0, x = t.left[c0];
+        // A first column with fx = 0 has taps (x, x + 1) and weights (8, 0):
+        // the taps (x - 1, x) with weights (0, 8) give the same sum and
+        // continue the stride of the run after it, so the column joins that
+        // run (at 2:1 the rows then keep a single run). Its left tap lies
+        // before the data, so that run's first block is loaded shifted.
+        const bool shiftedHead = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 &&
+                                 t.left[1] == x + 1 && blockOf(runs.begin[2], true);
+        if (shiftedHead) {
+            ++r;
+            m = runs.begin[r + 1];
+            --x;
+        }
+        weightsAt[count] = at;
+        list[count++] = {x, weights[0] + at, weights[1] + at, c0, m, shiftedHead};
+        at += (m + kLine - 1) / kLine * kLine;
+    }
+    const auto setWeights = [&](int fy) {
+        for (int r = 0; r < count; ++r) {
+            const BytePairRun& run = list[r];
+            uint16_t* w0 = weights[0] + weightsAt[r];
+            uint16_t* w1 = weights[1] + weightsAt[r];
+            for (int c = 0; c < run.m; ++c) {
+                w0[c] = uint16_t(t.xPair[run.c0 + c] * (8 - fy));
+                w1[c] = uint16_t(t.xPair[run.c0 + c] * fy);
+            }
+            if (run.shiftedHead) w0[0] = uint16_t((8 - fy) << 11), w1[0] = uint16_t(fy << 11);  // (0, 8)
+        }
+        weightsFy = fy;
+    };
+    // Destination row i's first source row and fy.
+    const auto firstRow = [&](int i) { return winY + int(((uint64_t(i) * stepY) >> 18) << sy); };
+    const auto phase = [&](int i) { return int((uint64_t(i) * stepY) >> 15) & 7; };
+    for (int i = 0; i < dstHeight;) {
+        const int fy = phase(i);
+        // Two rows of the same fy go together (fy changes every few rows at most).
+        const int rows = i + 1 < dstHeight && phase(i + 1) == fy ? 2 : 1;
+        if (fy != weightsFy) setWeights(fy);
+        const auto rowAt = [&](int k) {
+            if (k >= rows) return BytePairRow{};
+            const int y0 = firstRow(i + k), y1 = std::min(y0 + (1 << sy), lastY);
+            // The next call's taps are fetched while these rows are blended:
+            // a row of a small frame is too short for the hardware prefetcher
+            // to catch up with by itself.
+            const int next = i + k + rows;
+            return BytePairRow{src + size_t(y0) * srcWidth, src + size_t(y1) * srcWidth,
+                               dst + size_t(i + k) * dstWidth + j0,
+                               next < dstHeight ? ptrdiff_t(firstRow(next) - y0) * srcWidth : 0};
+        };
+        const BytePairRow row0 = rowAt(0), row1 = rowAt(1);
+        for (int r = 0; r < count; ++r) {
+            const BytePairRun& run = list[r];
+            const int block = blockOf(run.m, run.shiftedHead);
+            BytePairRow at0 = row0, at1 = row1;
+            at0.out += run.c0;
+            at1.out += run.c0;
+            if constexpr (kAvx512) {
+                if (block == 32) {
+                    rows == 2 ? blendBytePairsAvx512<2>(run, at0, at1) : blendBytePairsAvx512<1>(run, at0, at1);
+                    continue;
+                }
+            }
+            if (block == 16) {
+                rows == 2 ? blendBytePairsAvx2<2>(run, at0, at1) : blendBytePairsAvx2<1>(run, at0, at1);
+                continue;
+            }
+            for (int k = 0; k < rows; ++k) {
+                const BytePairRow& row = k ? row1 : row0;
+                for (int c = run.c0; c < run.c0 + run.m; ++c) {
+                    const int h0 = t.wLeft[c] * row.top[t.left[c]] + t.wRight[c] * row.top[t.right[c]];
+                    const int h1 = t.wLeft[c] * row.bottom[t.left[c]] + t.wRight[c] * row.bottom[t.right[c]];
+                    row.out[c] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
+                }
+            }
+        }
+        i += rows;
+    }
+}
+
+#define PIXKIT_BYTE_PAIR_ARGS                                                                                   \
+    const uint8_t *src, uint8_t *dst, int srcWidth, int dstWidth, int dstHeight, int winY, int lastY, int sy, \
+        uint64_t stepY, const ColumnTaps &t, int j0, const TapRuns &runs
+__attribute__((target("avx512bw"), flatten)) void scaleBytePairsAvx512(PIXKIT_BYTE_PAIR_ARGS) {
+    scaleBytePairs<true>(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, t, j0, runs);
+}
+__attribute__((target("avx2"), flatten)) void scaleBytePairsAvx2(PIXKIT_BYTE_PAIR_ARGS) {
+    scaleBytePairs<false>(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, t, j0, runs);
+}
+#endif
+
 PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth,
                                        int dstHeight, int winY, int lastY, int sy, uint64_t stepY,
                                        const ColumnTaps& t, int j0, int n) {
     const TapRuns runs = regularRuns(t, n);
 #if defined(PIXKIT_BYTE_PAIR_KERNEL)
-    // 2 with AVX-512, 1 with AVX2, 0 without either or off the 2:1 pattern.
 #if defined(PIXKIT_WIDEST_CLONE_AVX2)
     const bool avx512 = false;
 #else
     const bool avx512 = __builtin_cpu_supports("avx512bw");
 #endif
-    const int byteKernel = runs.stride != 2 ? 0 : avx512 ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
-    // Per column the byte pairs of the top and bottom row's weights at
-    // pairWeightsFy; each run's start on a 64-byte line, so that the kernels'
-    // weight loads never straddle two lines.
-    constexpr int kLine = 32;  // weight pairs per 64 bytes
-    alignas(64) uint16_t pairWeights[2][kColumnChunk + kMaxRuns * kLine];
-    int pairWeightsFy = -1;
-    int runWeights[kMaxRuns];
-    for (int r = 0, at = 0; r < runs.count; ++r) {
-        runWeights[r] = at;
-        at += (runs.begin[r + 1] - runs.begin[r] + kLine - 1) / kLine * kLine;
-    }
+    if (runs.stride == 2 && avx512)
+        return scaleBytePairsAvx512(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, t, j0, runs);
+    if (runs.stride == 2 && __builtin_cpu_supports("avx2"))
+        return scaleBytePairsAvx2(src, dst, srcWidth, dstWidth, dstHeight, winY, lastY, sy, stepY, t, j0, runs);
 #endif
     // Filtered rows, each kept while the next destination row still uses it.
     uint16_t filtered[2][kColumnChunk];
@@ -232,40 +414,6 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
         const uint8_t* top = src + size_t(y0) * srcWidth;
         const uint8_t* bottom = src + size_t(y1) * srcWidth;
         uint8_t* out = dst + size_t(i) * dstWidth + j0;
-#if defined(PIXKIT_BYTE_PAIR_KERNEL)
-        if (byteKernel) {
-            // The next row's taps are fetched while this row is blended: a
-            // row of a small frame is too short for the hardware prefetcher
-            // to catch up with by itself.
-            const ptrdiff_t ahead = i + 1 < dstHeight ? ptrdiff_t(firstRow(i + 1) - y0) * srcWidth : 0;
-            if (fy != pairWeightsFy) {
-                // fy changes every few rows at most: the weights follow it.
-                for (int r = 0; r < runs.count; ++r)
-                    for (int c = runs.begin[r], k = runWeights[r]; c < runs.begin[r + 1]; ++c, ++k) {
-                        pairWeights[0][k] = uint16_t(t.xPair[c] * (8 - fy));
-                        pairWeights[1][k] = uint16_t(t.xPair[c] * fy);
-                    }
-                pairWeightsFy = fy;
-            }
-            for (int r = 0; r < runs.count; ++r) {
-                const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
-                const int x = t.left[c0];
-                if (byteKernel == 2 && m >= 32)
-                    blendBytePairsAvx512(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
-                                         out + c0, m, ahead);
-                else if (m >= 16)
-                    blendBytePairsAvx2(top + x, bottom + x, pairWeights[0] + runWeights[r], pairWeights[1] + runWeights[r],
-                                       out + c0, m, ahead);
-                else
-                    for (int c = c0; c < c0 + m; ++c) {
-                        const int h0 = t.wLeft[c] * top[t.left[c]] + t.wRight[c] * top[t.right[c]];
-                        const int h1 = t.wLeft[c] * bottom[t.left[c]] + t.wRight[c] * bottom[t.right[c]];
-                        out[c] = uint8_t(((8 - fy) * h0 + fy * h1) >> 6);
-                    }
-            }
-            continue;
-        }
-#endif
         if (runs.stride) {
             for (int r = 0; r < runs.count; ++r) {
                 const int c0 = runs.begin[r], m = runs.begin[r + 1] - c0;
