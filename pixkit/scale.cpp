@@ -247,14 +247,15 @@ PIXKIT_KERNEL TapRuns regularRuns(const ColumnTaps& t, int n) {
     const int gap = t.right[0] - t.left[0];
     const int stride = 2 * gap;
     if (gap != 1 && gap != 2) return runs;
+    // Counted first, in loops the vectoriser takes whole; then the places of
+    // the few breaks.
+    int offGap = 0, breaks = 0;
+    for (int c = 0; c < n; ++c) offGap += t.right[c] - t.left[c] != gap;
+    for (int c = 1; c < n; ++c) breaks += t.left[c] != t.left[c - 1] + stride;
+    if (offGap || breaks >= kMaxRuns) return runs;
     runs.begin[0] = 0;
-    for (int c = 0; c < n; ++c) {
-        if (t.right[c] - t.left[c] != gap) return runs;
-        if (c > 0 && t.left[c] != t.left[c - 1] + stride) {
-            if (++runs.count == kMaxRuns) return runs;
-            runs.begin[runs.count] = c;
-        }
-    }
+    for (int c = 1; runs.count < breaks; ++c)
+        if (t.left[c] != t.left[c - 1] + stride) runs.begin[++runs.count] = c;
     runs.begin[++runs.count] = n;
     runs.stride = stride;
     return runs;
@@ -448,20 +449,32 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
 #if !defined(__arm__)
 namespace {
 
+// Columns j0 .. j0 + n - 1's taps and weights; in 32-bit arithmetic, which
+// the vectoriser takes, wherever the positions fit it.
+PIXKIT_VECTOR_CLONES void fillColumnTaps(const PlaneScale& p, int j0, int n, ColumnTaps& taps) {
+    const int winX = p.winX, lastX = p.lastX, sx = p.sx;
+    const auto tap = [&](int c, int pos) PIXKIT_LAMBDA_KERNEL {
+        const int x0 = winX + ((pos >> 3) << sx);
+        // Only a one-column window has its second tap outside; its weight is 0 there.
+        taps.left[c] = x0;
+        taps.right[c] = std::min(x0 + (1 << sx), lastX);
+        taps.wLeft[c] = uint16_t(8 - (pos & 7));
+        taps.wRight[c] = uint16_t(pos & 7);
+        taps.xPair[c] = uint16_t((8 - (pos & 7)) | (pos & 7) << 8);
+    };
+    if (uint64_t(j0 + n) * p.stepX < (uint64_t(1) << 32)) {
+        const uint32_t step = uint32_t(p.stepX);
+        for (int c = 0; c < n; ++c) tap(c, int((uint32_t(j0 + c) * step) >> 15));
+    } else {
+        for (int c = 0; c < n; ++c) tap(c, p.columnPosition(j0 + c));
+    }
+}
+
 void vectorScalePlane(const PlaneScale& p) {
     ColumnTaps taps;
     for (int j0 = 0; j0 < p.dstWidth; j0 += kColumnChunk) {
         const int n = std::min(kColumnChunk, p.dstWidth - j0);
-        for (int c = 0; c < n; ++c) {
-            const int pos = p.columnPosition(j0 + c);
-            const int x0 = p.winX + ((pos >> 3) << p.sx);
-            // Only a one-column window has its second tap outside; its weight is 0 there.
-            taps.left[c] = x0;
-            taps.right[c] = std::min(x0 + (1 << p.sx), p.lastX);
-            taps.wLeft[c] = uint16_t(8 - (pos & 7));
-            taps.wRight[c] = uint16_t(pos & 7);
-            taps.xPair[c] = uint16_t((8 - (pos & 7)) | (pos & 7) << 8);
-        }
+        fillColumnTaps(p, j0, n, taps);
         scaleColumns(p.src, p.dst, p.srcWidth, p.dstWidth, p.dstHeight, p.winY, p.lastY, p.sy, p.stepY, taps, j0, n);
     }
 }
