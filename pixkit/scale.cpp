@@ -352,7 +352,7 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
             const int block = blockOf(run.m, run.shiftedHead);
             BytePairRow at0 = row0, at1 = row1;
             at0.out += run.c0;
-            at1.out += run.c0;
+            if (rows == 2) at1.out += run.c0;
             if constexpr (kAvx512) {
                 if (block == 32) {
                     rows == 2 ? blendBytePairsAvx512<2>(run, at0, at1) : blendBytePairsAvx512<1>(run, at0, at1);
