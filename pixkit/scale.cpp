@@ -112,7 +112,7 @@ PIXKIT_KERNEL void blendRegularRun<2, 1>(const uint8_t* __restrict top, const ui
 // before the data (a first column whose left tap has weight 0, see
 // scaleBytePairs): the first block is loaded from x + 1 and moved up a byte.
 struct BytePairRun {
-    ptrdiff_t x;
+    ptrdiff_t x;  // of the first column's left tap, from the start of the rows
     const uint16_t* wTop;
     const uint16_t* wBottom;
     int c0;
@@ -295,23 +295,25 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
     int weightsFy = -1;
     BytePairRun list[kMaxRuns];
     int weightsAt[kMaxRuns];
+    bool joined[kMaxRuns];
     int count = 0;
     for (int r = 0, at = 0; r < runs.count; ++r) {
         int c0 = runs.begin[r], m = runs.begin[r + 1] - c0, x = t.left[c0];
         // A first column with fx = 0 has taps (x, x + 1) and weights (8, 0):
         // the taps (x - 1, x) with weights (0, 8) give the same sum and
         // continue the stride of the run after it, so the column joins that
-        // run (at 2:1 the rows then keep a single run). Its left tap lies
-        // before the data, so that run's first block is loaded shifted.
-        const bool shiftedHead = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 &&
-                                 t.left[1] == x + 1 && blockOf(runs.begin[2], true);
-        if (shiftedHead) {
+        // run (at 2:1 the rows then keep a single run). Its left tap may lie
+        // before the plane (see below).
+        const bool join = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 && t.left[1] == x + 1 &&
+                            blockOf(runs.begin[2], true);
+        if (join) {
             ++r;
             m = runs.begin[r + 1];
             --x;
         }
         weightsAt[count] = at;
-        list[count++] = {x, weights[0] + at, weights[1] + at, c0, m, shiftedHead};
+        joined[count] = join;
+        list[count++] = {x, weights[0] + at, weights[1] + at, c0, m, false};
         at += (m + kLine - 1) / kLine * kLine;
     }
     const auto setWeights = [&](int fy) {
@@ -323,7 +325,7 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
                 w0[c] = uint16_t(t.xPair[run.c0 + c] * (8 - fy));
                 w1[c] = uint16_t(t.xPair[run.c0 + c] * fy);
             }
-            if (run.shiftedHead) w0[0] = uint16_t((8 - fy) << 11), w1[0] = uint16_t(fy << 11);  // (0, 8)
+            if (joined[r]) w0[0] = uint16_t((8 - fy) << 11), w1[0] = uint16_t(fy << 11);  // (0, 8)
         }
         weightsFy = fy;
     };
@@ -348,8 +350,11 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         };
         const BytePairRow row0 = rowAt(0), row1 = rowAt(1);
         for (int r = 0; r < count; ++r) {
-            const BytePairRun& run = list[r];
-            const int block = blockOf(run.m, run.shiftedHead);
+            // A joined first column's left tap lies before the plane only on
+            // its first row: there the first block is loaded shifted.
+            BytePairRun run = list[r];
+            run.shiftedHead = joined[r] && ptrdiff_t(row0.top - src) + run.x < 0;
+            const int block = blockOf(run.m, joined[r]);
             BytePairRow at0 = row0, at1 = row1;
             at0.out += run.c0;
             if (rows == 2) at1.out += run.c0;
