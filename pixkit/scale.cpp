@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -121,8 +122,8 @@ struct BytePairRun {
 };
 
 // A destination row: its two source rows, where the run's output goes, and
-// the offset of the next call's taps, for the prefetch. The kernels take one
-// row, or two of the same fy, which share the weights (loaded once for both).
+// the offset of later taps, for the prefetch. The streaming kernels take one
+// row, or two of the same fy, which share each weight load.
 struct BytePairRow {
     const uint8_t* top;
     const uint8_t* bottom;
@@ -142,11 +143,10 @@ PIXKIT_AVX512 __m512i loadShiftedUpAvx512(const uint8_t* p) {
 
 PIXKIT_AVX512 void blendBlockAvx512(__m512i t, __m512i b, __m512i wTop, __m512i wBottom, uint8_t* out) {
     const __m512i sum = _mm512_add_epi16(_mm512_maddubs_epi16(t, wTop), _mm512_maddubs_epi16(b, wBottom));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~__mmask32(0), _mm512_srli_epi16(sum, 6)));
+    const __m256i bytes = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), _mm512_srli_epi16(sum, 6));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
 }
 
-// Blocks of 32 columns, the last one moved back to overlap its predecessor.
-// The vectoriser does not find this shape by itself.
 PIXKIT_AVX512 void blendHeadAvx512(const BytePairRun& run, const BytePairRow& row, __m512i wt, __m512i wb) {
     blendBlockAvx512(loadShiftedUpAvx512(row.top + (run.x + 1)), loadShiftedUpAvx512(row.bottom + (run.x + 1)), wt,
                      wb, row.out);
@@ -160,6 +160,8 @@ PIXKIT_AVX512 void blendAtAvx512(const BytePairRun& run, const BytePairRow& row,
     blendBlockAvx512(_mm512_loadu_si512(top), _mm512_loadu_si512(bottom), wt, wb, row.out + c);
 }
 
+// Blocks of 32 columns, the last one moved back to overlap its predecessor.
+// The vectoriser does not find this shape by itself.
 template <int kRows>
 PIXKIT_AVX512 void blendBytePairsAvx512(const BytePairRun& run, BytePairRow row0, BytePairRow row1) {
     constexpr int kBlock = 32;
@@ -177,6 +179,52 @@ PIXKIT_AVX512 void blendBytePairsAvx512(const BytePairRun& run, BytePairRow row0
         if (kRows == 2) blendAtAvx512(run, row1, c, wt, wb);
         if (c + kBlock >= run.m) return;
     }
+}
+
+// The rows of one plane's call, for the kernels that walk rows themselves.
+struct PlaneRows {
+    const uint8_t* src;
+    uint8_t* dst;
+    int srcWidth, dstWidth, dstHeight, j0, winY, lastY, sy;
+    uint64_t stepY;
+    int firstRow(int i) const { return winY + int(((uint64_t(i) * stepY) >> 18) << sy); }
+    int phase(int i) const { return int((uint64_t(i) * stepY) >> 15) & 7; }
+    // Row i with its output at column c0; the prefetch reaches `lead` rows on.
+    BytePairRow row(int i, int c0, int lead) const {
+        const int y0 = firstRow(i), y1 = std::min(y0 + (1 << sy), lastY);
+        const int next = i + lead;
+        return BytePairRow{src + size_t(y0) * srcWidth, src + size_t(y1) * srcWidth,
+                           dst + size_t(i) * dstWidth + j0 + c0,
+                           next < dstHeight ? ptrdiff_t(firstRow(next) - y0) * srcWidth : 0};
+    }
+};
+
+// Rows i .. end - 1 of one fy over a run of kBlocks blocks (the last one moved
+// back to overlap its predecessor): the weights stay in registers for all of
+// them, and each row is one straight sequence.
+constexpr int kHeldBlocks = 10;
+template <int kBlocks>
+PIXKIT_AVX512 void blendHeldAvx512(const BytePairRun& run, const PlaneRows& rows, int i, int end) {
+    __m512i wt[kBlocks], wb[kBlocks];
+    int at[kBlocks];
+#pragma GCC unroll 16
+    for (int k = 0; k < kBlocks; ++k) {
+        at[k] = std::min(32 * k, run.m - 32);
+        wt[k] = _mm512_loadu_si512(run.wTop + at[k]);
+        wb[k] = _mm512_loadu_si512(run.wBottom + at[k]);
+    }
+    for (; i < end; ++i) {
+        const BytePairRow row = rows.row(i, run.c0, 2);
+#pragma GCC unroll 16
+        for (int k = 0; k < kBlocks; ++k) blendAtAvx512(run, row, at[k], wt[k], wb[k]);
+    }
+}
+
+template <int... kBlocks>
+PIXKIT_AVX512 void blendHeldAvx512(const BytePairRun& run, const PlaneRows& rows, int i, int end,
+                                   std::integer_sequence<int, kBlocks...>) {
+    const int blocks = (run.m + 31) / 32;
+    ((blocks == kBlocks + 1 ? blendHeldAvx512<kBlocks + 1>(run, rows, i, end) : void()), ...);
 }
 
 PIXKIT_AVX2 __m256i load256(const void* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -282,7 +330,7 @@ PIXKIT_KERNEL void blendRun(const uint8_t* top, const uint8_t* bottom, const Col
 // AVX-512 and one for AVX2.
 template <bool kAvx512>
 inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth, int dstHeight, int winY,
-                                  int lastY, int sy, uint64_t stepY, const ColumnTaps& t, int j0, const TapRuns& runs) {
+                           int lastY, int sy, uint64_t stepY, const ColumnTaps& t, int j0, const TapRuns& runs) {
     // The block of the kernel that takes a run of m columns, 0 for none.
     const auto blockOf = [&](int m, bool shiftedHead) {
         return kAvx512 && m >= 32 + shiftedHead ? 32 : m >= 16 + shiftedHead ? 16 : 0;
@@ -305,7 +353,7 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         // run (at 2:1 the rows then keep a single run). Its left tap may lie
         // before the plane (see below).
         const bool join = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 && t.left[1] == x + 1 &&
-                            blockOf(runs.begin[2], true);
+                          blockOf(runs.begin[2], true);
         if (join) {
             ++r;
             m = runs.begin[r + 1];
@@ -329,47 +377,50 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         }
         weightsFy = fy;
     };
-    // Destination row i's first source row and fy.
-    const auto firstRow = [&](int i) { return winY + int(((uint64_t(i) * stepY) >> 18) << sy); };
-    const auto phase = [&](int i) { return int((uint64_t(i) * stepY) >> 15) & 7; };
+    const PlaneRows plane{src, dst, srcWidth, dstWidth, dstHeight, j0, winY, lastY, sy, stepY};
+    // Whether every run fits the kernel that holds its weights in registers.
+    bool held = kAvx512;
+    for (int r = 0; r < count; ++r)
+        held = held && blockOf(list[r].m, joined[r]) == 32 && list[r].m <= 32 * kHeldBlocks;
     for (int i = 0; i < dstHeight;) {
-        const int fy = phase(i);
-        // Two rows of the same fy go together (fy changes every few rows at most).
-        const int rows = i + 1 < dstHeight && phase(i + 1) == fy ? 2 : 1;
+        const int fy = plane.phase(i);
         if (fy != weightsFy) setWeights(fy);
-        const auto rowAt = [&](int k) {
-            if (k >= rows) return BytePairRow{};
-            const int y0 = firstRow(i + k), y1 = std::min(y0 + (1 << sy), lastY);
-            // The next call's taps are fetched while these rows are blended:
-            // a row of a small frame is too short for the hardware prefetcher
-            // to catch up with by itself.
-            const int next = i + k + rows;
-            return BytePairRow{src + size_t(y0) * srcWidth, src + size_t(y1) * srcWidth,
-                               dst + size_t(i + k) * dstWidth + j0,
-                               next < dstHeight ? ptrdiff_t(firstRow(next) - y0) * srcWidth : 0};
-        };
-        const BytePairRow row0 = rowAt(0), row1 = rowAt(1);
+        // A joined first column's left tap lies before the plane only on its
+        // first row: there the first block is loaded shifted.
+        const bool shifted = joined[0] && ptrdiff_t(size_t(plane.firstRow(i)) * srcWidth) + list[0].x < 0;
+        if constexpr (kAvx512) {
+            if (held && !shifted) {
+                // Every row of this fy in one call per run (fy changes every
+                // few rows at most).
+                int end = i + 1;
+                while (end < dstHeight && plane.phase(end) == fy) ++end;
+                for (int r = 0; r < count; ++r)
+                    blendHeldAvx512(list[r], plane, i, end, std::make_integer_sequence<int, kHeldBlocks>());
+                i = end;
+                continue;
+            }
+        }
+        // Otherwise two rows of the same fy go together; the prefetch reaches
+        // the next call's rows.
+        const int rows = i + 1 < dstHeight && plane.phase(i + 1) == fy ? 2 : 1;
         for (int r = 0; r < count; ++r) {
-            // A joined first column's left tap lies before the plane only on
-            // its first row: there the first block is loaded shifted.
             BytePairRun run = list[r];
-            run.shiftedHead = joined[r] && ptrdiff_t(row0.top - src) + run.x < 0;
+            run.shiftedHead = r == 0 && shifted;
+            const BytePairRow row0 = plane.row(i, run.c0, rows);
+            const BytePairRow row1 = rows == 2 ? plane.row(i + 1, run.c0, 2) : BytePairRow{};
             const int block = blockOf(run.m, joined[r]);
-            BytePairRow at0 = row0, at1 = row1;
-            at0.out += run.c0;
-            if (rows == 2) at1.out += run.c0;
             if constexpr (kAvx512) {
                 if (block == 32) {
-                    rows == 2 ? blendBytePairsAvx512<2>(run, at0, at1) : blendBytePairsAvx512<1>(run, at0, at1);
+                    rows == 2 ? blendBytePairsAvx512<2>(run, row0, row1) : blendBytePairsAvx512<1>(run, row0, row1);
                     continue;
                 }
             }
             if (block == 16) {
-                rows == 2 ? blendBytePairsAvx2<2>(run, at0, at1) : blendBytePairsAvx2<1>(run, at0, at1);
+                rows == 2 ? blendBytePairsAvx2<2>(run, row0, row1) : blendBytePairsAvx2<1>(run, row0, row1);
                 continue;
             }
             for (int k = 0; k < rows; ++k) {
-                const BytePairRow& row = k ? row1 : row0;
+                const BytePairRow row = plane.row(i + k, 0, rows);
                 for (int c = run.c0; c < run.c0 + run.m; ++c) {
                     const int h0 = t.wLeft[c] * row.top[t.left[c]] + t.wRight[c] * row.top[t.right[c]];
                     const int h1 = t.wLeft[c] * row.bottom[t.left[c]] + t.wRight[c] * row.bottom[t.right[c]];

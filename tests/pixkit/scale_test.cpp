@@ -191,14 +191,15 @@ TEST(ScalePlane, LargeReductionsMatchModel) {
 }
 
 // Reductions of exactly 2:1 and 4:1 read their taps as strided runs: widths
-// below, at and just above one vector block, cropped windows whose taps start
-// off column 0, and a destination wider than one pass of columns.
+// below, at and just above each count of vector blocks (2:1 up to 11 blocks
+// of 32), cropped windows whose taps start off column 0, and a destination
+// wider than one pass of columns.
 TEST(ScalePlane, TwoAndFourToOneMatchModel) {
     std::mt19937 rng(5);
     for (int ratio : {2, 4}) {
-        for (int dW = 1; dW <= 70; ++dW) {
+        for (int dW = 1; dW <= (ratio == 2 ? 360 : 70); ++dW) {
             const int cx = 2 * (dW % 4), cw = ratio * dW;
-            const int dH = 2 + dW % 5, W = cx + cw + dW % 3, H = ratio * dH;
+            const int dH = dW % 4 == 0 ? 37 : 2 + dW % 5, W = cx + cw + dW % 3, H = ratio * dH;
             Frame s(W, H), d(dW, dH);
             fillRandom(s, rng);
             gScaleCroppedFrame(&s.desc, &d.desc, cx, 0, uint16_t(cw), uint16_t(H));
