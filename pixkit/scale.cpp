@@ -135,21 +135,10 @@ struct BytePairRow {
 #define PIXKIT_AVX512 __attribute__((target("avx512bw"))) inline
 #define PIXKIT_AVX2 __attribute__((target("avx2"))) inline
 
-// Byte i of the result is byte i - 1 of the 64 at p; byte 0 is 0.
-PIXKIT_AVX512 __m512i loadShiftedUpAvx512(const uint8_t* p) {
-    const __m512i v = _mm512_loadu_si512(p);
-    return _mm512_alignr_epi8(v, _mm512_maskz_alignr_epi64(0xFF, v, _mm512_setzero_si512(), 6), 15);
-}
-
 PIXKIT_AVX512 void blendBlockAvx512(__m512i t, __m512i b, __m512i wTop, __m512i wBottom, uint8_t* out) {
     const __m512i sum = _mm512_add_epi16(_mm512_maddubs_epi16(t, wTop), _mm512_maddubs_epi16(b, wBottom));
     const __m256i bytes = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), _mm512_srli_epi16(sum, 6));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
-}
-
-PIXKIT_AVX512 void blendHeadAvx512(const BytePairRun& run, const BytePairRow& row, __m512i wt, __m512i wb) {
-    blendBlockAvx512(loadShiftedUpAvx512(row.top + (run.x + 1)), loadShiftedUpAvx512(row.bottom + (run.x + 1)), wt,
-                     wb, row.out);
 }
 
 PIXKIT_AVX512 void blendAtAvx512(const BytePairRun& run, const BytePairRow& row, int c, __m512i wt, __m512i wb) {
@@ -158,27 +147,6 @@ PIXKIT_AVX512 void blendAtAvx512(const BytePairRun& run, const BytePairRow& row,
     _mm_prefetch(reinterpret_cast<const char*>(top + row.ahead), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(bottom + row.ahead), _MM_HINT_T0);
     blendBlockAvx512(_mm512_loadu_si512(top), _mm512_loadu_si512(bottom), wt, wb, row.out + c);
-}
-
-// Blocks of 32 columns, the last one moved back to overlap its predecessor.
-// The vectoriser does not find this shape by itself.
-template <int kRows>
-PIXKIT_AVX512 void blendBytePairsAvx512(const BytePairRun& run, BytePairRow row0, BytePairRow row1) {
-    constexpr int kBlock = 32;
-    int c = 0;
-    if (run.shiftedHead) {
-        const __m512i wt = _mm512_loadu_si512(run.wTop), wb = _mm512_loadu_si512(run.wBottom);
-        blendHeadAvx512(run, row0, wt, wb);
-        if (kRows == 2) blendHeadAvx512(run, row1, wt, wb);
-        c = kBlock;
-    }
-    for (;; c += kBlock) {
-        if (c + kBlock > run.m) c = run.m - kBlock;
-        const __m512i wt = _mm512_loadu_si512(run.wTop + c), wb = _mm512_loadu_si512(run.wBottom + c);
-        blendAtAvx512(run, row0, c, wt, wb);
-        if (kRows == 2) blendAtAvx512(run, row1, c, wt, wb);
-        if (c + kBlock >= run.m) return;
-    }
 }
 
 // The rows of one plane's call, for the kernels that walk rows themselves.
@@ -331,19 +299,17 @@ PIXKIT_KERNEL void blendRun(const uint8_t* top, const uint8_t* bottom, const Col
 template <bool kAvx512>
 inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int dstWidth, int dstHeight, int winY,
                            int lastY, int sy, uint64_t stepY, const ColumnTaps& t, int j0, const TapRuns& runs) {
-    // The block of the kernel that takes a run of m columns, 0 for none.
-    const auto blockOf = [&](int m, bool shiftedHead) {
-        return kAvx512 && m >= 32 + shiftedHead ? 32 : m >= 16 + shiftedHead ? 16 : 0;
-    };
     // Per column the byte pairs of the top and bottom row's weights at fy =
-    // weightsFy; each run's on 64-byte lines, so that the kernels' weight
-    // loads never straddle two.
+    // weightsFy; each run's on 64-byte lines, so that the streaming kernels'
+    // weight loads never straddle two.
     constexpr int kLine = 32;  // weight pairs per 64 bytes
     alignas(64) uint16_t weights[2][kColumnChunk + kMaxRuns * kLine];
     int weightsFy = -1;
-    BytePairRun list[kMaxRuns];
-    int weightsAt[kMaxRuns];
-    bool joined[kMaxRuns];
+    // The runs, those wider than the held kernel's blocks cut in even pieces.
+    constexpr int kMaxPieces = kMaxRuns + kColumnChunk / (32 * kHeldBlocks) + 1;
+    BytePairRun list[kMaxPieces];
+    int weightsAt[kMaxPieces];
+    bool joined[kMaxPieces];
     int count = 0;
     for (int r = 0, at = 0; r < runs.count; ++r) {
         int c0 = runs.begin[r], m = runs.begin[r + 1] - c0, x = t.left[c0];
@@ -353,15 +319,21 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         // run (at 2:1 the rows then keep a single run). Its left tap may lie
         // before the plane (see below).
         const bool join = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 && t.left[1] == x + 1 &&
-                          blockOf(runs.begin[2], true);
+                          runs.begin[2] > 16;
         if (join) {
             ++r;
             m = runs.begin[r + 1];
             --x;
         }
-        weightsAt[count] = at;
-        joined[count] = join;
-        list[count++] = {x, weights[0] + at, weights[1] + at, c0, m, false};
+        const int pieces = kAvx512 ? (m + 32 * kHeldBlocks - 1) / (32 * kHeldBlocks) : 1;
+        for (int k = 0, from = 0; k < pieces; ++k) {
+            const int to = m * (k + 1) / pieces;
+            weightsAt[count] = at + from;
+            joined[count] = join && k == 0;
+            list[count++] = {x + 2 * from, weights[0] + at + from, weights[1] + at + from, c0 + from, to - from,
+                             false};
+            from = to;
+        }
         at += (m + kLine - 1) / kLine * kLine;
     }
     const auto setWeights = [&](int fy) {
@@ -378,44 +350,14 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         weightsFy = fy;
     };
     const PlaneRows plane{src, dst, srcWidth, dstWidth, dstHeight, j0, winY, lastY, sy, stepY};
-    // Whether every run fits the kernel that holds its weights in registers.
-    bool held = kAvx512;
-    for (int r = 0; r < count; ++r)
-        held = held && blockOf(list[r].m, joined[r]) == 32 && list[r].m <= 32 * kHeldBlocks;
-    for (int i = 0; i < dstHeight;) {
-        const int fy = plane.phase(i);
-        if (fy != weightsFy) setWeights(fy);
-        // A joined first column's left tap lies before the plane only on its
-        // first row: there the first block is loaded shifted.
-        const bool shifted = joined[0] && ptrdiff_t(size_t(plane.firstRow(i)) * srcWidth) + list[0].x < 0;
-        if constexpr (kAvx512) {
-            if (held && !shifted) {
-                // Every row of this fy in one call per run (fy changes every
-                // few rows at most).
-                int end = i + 1;
-                while (end < dstHeight && plane.phase(end) == fy) ++end;
-                for (int r = 0; r < count; ++r)
-                    blendHeldAvx512(list[r], plane, i, end, std::make_integer_sequence<int, kHeldBlocks>());
-                i = end;
-                continue;
-            }
-        }
-        // Otherwise two rows of the same fy go together; the prefetch reaches
-        // the next call's rows.
-        const int rows = i + 1 < dstHeight && plane.phase(i + 1) == fy ? 2 : 1;
-        for (int r = 0; r < count; ++r) {
-            BytePairRun run = list[r];
-            run.shiftedHead = r == 0 && shifted;
+    // Rows from .. end - 1 of one fy through the streaming kernels, two at a
+    // time; the prefetch reaches the next call's rows.
+    const auto stream = [&](const BytePairRun& run, int from, int end, int fy) {
+        for (int i = from; i < end; i += 2) {
+            const int rows = std::min(2, end - i);
             const BytePairRow row0 = plane.row(i, run.c0, rows);
             const BytePairRow row1 = rows == 2 ? plane.row(i + 1, run.c0, 2) : BytePairRow{};
-            const int block = blockOf(run.m, joined[r]);
-            if constexpr (kAvx512) {
-                if (block == 32) {
-                    rows == 2 ? blendBytePairsAvx512<2>(run, row0, row1) : blendBytePairsAvx512<1>(run, row0, row1);
-                    continue;
-                }
-            }
-            if (block == 16) {
+            if (run.m >= 16 + run.shiftedHead) {
                 rows == 2 ? blendBytePairsAvx2<2>(run, row0, row1) : blendBytePairsAvx2<1>(run, row0, row1);
                 continue;
             }
@@ -428,7 +370,31 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
                 }
             }
         }
-        i += rows;
+    };
+    for (int i = 0; i < dstHeight;) {
+        // The rows of one fy (it changes every few rows at most) share the weights.
+        const int fy = plane.phase(i);
+        int end = i + 1;
+        while (end < dstHeight && plane.phase(end) == fy) ++end;
+        if (fy != weightsFy) setWeights(fy);
+        for (int r = 0; r < count; ++r) {
+            int from = i;
+            // A joined first column's left tap lies before the plane only on
+            // the plane's first row: there the first block is loaded shifted.
+            if (joined[r] && ptrdiff_t(size_t(plane.firstRow(i)) * srcWidth) + list[r].x < 0) {
+                BytePairRun shifted = list[r];
+                shifted.shiftedHead = true;
+                stream(shifted, i, ++from, fy);
+            }
+            if constexpr (kAvx512) {
+                if (list[r].m >= 32) {
+                    blendHeldAvx512(list[r], plane, from, end, std::make_integer_sequence<int, kHeldBlocks>());
+                    continue;
+                }
+            }
+            stream(list[r], from, end, fy);
+        }
+        i = end;
     }
 }
 
