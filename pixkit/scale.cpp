@@ -378,13 +378,16 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         while (end < dstHeight && plane.phase(end) == fy) ++end;
         if (fy != weightsFy) setWeights(fy);
         for (int r = 0; r < count; ++r) {
-            int from = i;
             // A joined first column's left tap lies before the plane only on
-            // the plane's first row: there the first block is loaded shifted.
-            if (joined[r] && ptrdiff_t(size_t(plane.firstRow(i)) * srcWidth) + list[r].x < 0) {
+            // rows that start on its first row (more than one where the rows
+            // are enlarged): those load the first block shifted.
+            int from = i;
+            while (joined[r] && from < end && ptrdiff_t(size_t(plane.firstRow(from)) * srcWidth) + list[r].x < 0)
+                ++from;
+            if (from > i) {
                 BytePairRun shifted = list[r];
                 shifted.shiftedHead = true;
-                stream(shifted, i, ++from, fy);
+                stream(shifted, i, from, fy);
             }
             if constexpr (kAvx512) {
                 if (list[r].m >= 32) {

@@ -223,6 +223,18 @@ TEST(ScalePlane, TwoAndFourToOneMatchModel) {
             ASSERT_TRUE(same(wy, d.y)) << W << " to " << dW;
         }
     }
+    // 2:1 columns with the rows enlarged: several destination rows start on
+    // the source's first row, where the first column's borrowed tap would lie
+    // before the plane (the sanitizer build checks that it is not read).
+    for (int dW : {17, 20, 33, 40, 64, 100, 320}) {
+        const int W = 2 * dW, H = 3, dH = 4 * H;
+        Frame s(W, H), d(dW, dH);
+        fillRandom(s, rng);
+        gScaleFrame(&s.desc, &d.desc);
+        std::vector<uint8_t> wy(d.y.size);
+        modelScalePlane(s.y.data.get(), wy.data(), W, H, dW, dH, 0, 0, W, H);
+        ASSERT_TRUE(same(wy, d.y)) << "2:1 columns, rows enlarged, width " << dW;
+    }
     for (int ratio : {2, 4}) {
         const int dW = 1300, dH = 3;
         Frame s(ratio * dW, ratio * dH), d(dW, dH);
