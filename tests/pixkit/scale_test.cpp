@@ -211,10 +211,12 @@ TEST(ScalePlane, TwoAndFourToOneMatchModel) {
         }
     }
     // Ratios near 2:1 and 4:1, whose taps keep the stride but slip by a column
-    // now and then: runs of every length, split where the slips fall.
+    // now and then: runs of every length, split where the slips fall; every
+    // other frame tall enough that many rows share each fy.
     for (int dW = 16; dW <= 300; dW += 7) {
         for (int ratio : {2, 4}) {
-            const int W = ratio * dW + irand(rng, -3, 3), H = 2 * ratio + irand(rng, 0, 3), dH = 2;
+            const int dH = dW % 2 ? 2 : 30;
+            const int W = ratio * dW + irand(rng, -3, 3), H = dH * ratio + irand(rng, 0, 3);
             Frame s(W, H), d(dW, dH);
             fillRandom(s, rng);
             gScaleFrame(&s.desc, &d.desc);
@@ -236,7 +238,7 @@ TEST(ScalePlane, TwoAndFourToOneMatchModel) {
         ASSERT_TRUE(same(wy, d.y)) << "2:1 columns, rows enlarged, width " << dW;
     }
     for (int ratio : {2, 4}) {
-        const int dW = 1300, dH = 3;
+        const int dW = 1300, dH = 17;
         Frame s(ratio * dW, ratio * dH), d(dW, dH);
         fillRandom(s, rng);
         gScaleFrame(&s.desc, &d.desc);
