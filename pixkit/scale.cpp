@@ -117,7 +117,7 @@ struct BytePairRun {
     const uint16_t* wTop;
     const uint16_t* wBottom;
     int c0;
-    int m;  // columns; more than one block, and one block plus one with shiftedHead
+    int m;  // columns: at least one block of the kernel, one more column with shiftedHead
     bool shiftedHead;
 };
 
