@@ -205,10 +205,10 @@ PIXKIT_AVX2 __m256i loadShiftedUpAvx2(const uint8_t* p) {
 
 PIXKIT_AVX2 void blendBlockAvx2(__m256i t, __m256i b, __m256i wTop, __m256i wBottom, uint8_t* out) {
     const __m256i sum = _mm256_add_epi16(_mm256_maddubs_epi16(t, wTop), _mm256_maddubs_epi16(b, wBottom));
+    const __m256i value = _mm256_srli_epi16(sum, 6);
     // The pack works per 128-bit lane; the permute brings the lanes' bytes together.
-    const __m256i packed = _mm256_srli_epi16(sum, 6);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(packed, packed), 0xD8)));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(value, value), 0xD8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
 }
 
 // The same in blocks of 16.
