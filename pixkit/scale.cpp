@@ -318,8 +318,9 @@ inline void scaleBytePairs(const uint8_t* src, uint8_t* dst, int srcWidth, int d
         // continue the stride of the run after it, so the column joins that
         // run (at 2:1 the rows then keep a single run). Its left tap may lie
         // before the plane (see below).
+        // (A shifted first block takes one column more than a block of 16.)
         const bool join = r == 0 && m == 1 && runs.count > 1 && t.wRight[0] == 0 && t.left[1] == x + 1 &&
-                          runs.begin[2] > 16;
+                          runs.begin[2] >= 16 + 1;
         if (join) {
             ++r;
             m = runs.begin[r + 1];
@@ -430,11 +431,9 @@ PIXKIT_VECTOR_CLONES void scaleColumns(const uint8_t* src, uint8_t* dst, int src
     // Filtered rows, each kept while the next destination row still uses it.
     uint16_t filtered[2][kColumnChunk];
     int filteredRow[2] = {-1, -1};
-    // Destination row i's first source row.
-    const auto firstRow = [&](int i) { return winY + int(((uint64_t(i) * stepY) >> 18) << sy); };
     for (int i = 0; i < dstHeight; ++i) {
         const uint64_t pos = (uint64_t(i) * stepY) >> 15;
-        const int y0 = firstRow(i);
+        const int y0 = winY + int((pos >> 3) << sy);
         const int y1 = std::min(y0 + (1 << sy), lastY);
         const int fy = int(pos & 7);
         const uint8_t* top = src + size_t(y0) * srcWidth;
